@@ -17,12 +17,12 @@ struct InternalError {
   std::string message;
 };
 
-// A value or the internal error that prevented it.
-template <class T>
+// A value or the error that prevented it.
+template <class T, class E = InternalError>
 class Expected {
  public:
   Expected(T value) : state_(std::move(value)) {}
-  Expected(InternalError error) : state_(std::move(error)) {}
+  Expected(E error) : state_(std::move(error)) {}
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -31,10 +31,11 @@ class Expected {
   const T& value() const& { return std::get<0>(state_); }
   T& operator*() & { return value(); }
   T* operator->() { return &value(); }
-  const InternalError& error() const { return std::get<1>(state_); }
+  const T* operator->() const { return &value(); }
+  const E& error() const { return std::get<1>(state_); }
 
  private:
-  std::variant<T, InternalError> state_;
+  std::variant<T, E> state_;
 };
 
 // Success or an internal error.
