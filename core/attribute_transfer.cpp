@@ -13,9 +13,10 @@ namespace {
 
 using Uv = std::array<float, 2>;
 
-// clamp(⌊offset · inv⌋, 0, n − 1); a NaN offset lands in cell 0.
-uint64_t cell_coordinate(double offset, double inv, uint64_t n) {
-  double f = std::floor(offset * inv);
+// clamp(⌊g⌋, 0, n − 1) for a grid coordinate g = (coordinate − min) / cell
+// size; a NaN coordinate lands in cell 0.
+uint64_t clamped_cell(double g, uint64_t n) {
+  double f = std::floor(g);
   if (!(f >= 0.0)) return 0;
   if (f >= static_cast<double>(n - 1)) return n - 1;
   return static_cast<uint64_t>(f);
@@ -65,10 +66,10 @@ NearestVertexGrid NearestVertexGrid::build(std::span<const Vec3> points) {
   std::vector<uint64_t> cell_of(points.size());
   grid.cell_starts.assign(cells + 1, 0);
   for (size_t i = 0; i < points.size(); ++i) {
-    Vec3 offset = points[i] - grid.min;
-    uint64_t x = cell_coordinate(offset.x, grid.inv_cell_size, grid.nx);
-    uint64_t y = cell_coordinate(offset.y, grid.inv_cell_size, grid.ny);
-    uint64_t z = cell_coordinate(offset.z, grid.inv_cell_size, grid.nz);
+    Vec3 g = (points[i] - grid.min) * grid.inv_cell_size;
+    uint64_t x = clamped_cell(g.x, grid.nx);
+    uint64_t y = clamped_cell(g.y, grid.ny);
+    uint64_t z = clamped_cell(g.z, grid.nz);
     cell_of[i] = x + grid.nx * (y + grid.ny * z);
     ++grid.cell_starts[cell_of[i] + 1];
   }
@@ -79,15 +80,35 @@ NearestVertexGrid NearestVertexGrid::build(std::span<const Vec3> points) {
   return grid;
 }
 
+namespace {
+
+// Lower bound, in grid units, of the distance along one axis from a query at
+// grid coordinate g to any point stored in cell `cell` of `n`; the outer cells
+// also hold the points clamped into them, so they are open towards outside.
+// Shrunk by far more than the rounding of the grid coordinates, so that a cell
+// is only ever skipped when none of its points can be strictly nearer.
+double cell_gap(int64_t cell, double g, uint64_t n) {
+  double below = cell > 0 ? static_cast<double>(cell) - g : 0.0;
+  double above = static_cast<uint64_t>(cell) + 1 < n ? g - static_cast<double>(cell + 1) : 0.0;
+  return std::max(std::max(below, above) - 1e-9 * (1.0 + std::abs(g)), 0.0);
+}
+
+}  // namespace
+
 std::optional<uint32_t> NearestVertexGrid::nearest_vertex(Vec3 q) const {
-  Vec3 offset = q - min;
-  const int64_t cx = static_cast<int64_t>(cell_coordinate(offset.x, inv_cell_size, nx));
-  const int64_t cy = static_cast<int64_t>(cell_coordinate(offset.y, inv_cell_size, ny));
-  const int64_t cz = static_cast<int64_t>(cell_coordinate(offset.z, inv_cell_size, nz));
+  const Vec3 g = (q - min) * inv_cell_size;
+  const int64_t cx = static_cast<int64_t>(clamped_cell(g.x, nx));
+  const int64_t cy = static_cast<int64_t>(clamped_cell(g.y, ny));
+  const int64_t cz = static_cast<int64_t>(clamped_cell(g.z, nz));
+  const double cell_area = cell_size * cell_size * (1.0 - 1e-9);
   double best = std::numeric_limits<double>::infinity();
   std::optional<uint32_t> found;
 
-  auto visit_cell = [&](int64_t x, int64_t y, int64_t z) {
+  auto visit_cell = [&](int64_t x, int64_t y, int64_t z, double gap_yz_squared) {
+    double gap_x = cell_gap(x, g.x, nx);
+    // Skipping a cell whose every point is farther than the best so far cannot
+    // change the result, ties included (only a strictly nearer point wins).
+    if ((gap_x * gap_x + gap_yz_squared) * cell_area > best) return;
     uint64_t cell = static_cast<uint64_t>(x) + nx * (static_cast<uint64_t>(y) + ny * static_cast<uint64_t>(z));
     for (size_t k = cell_starts[cell]; k < cell_starts[cell + 1]; ++k) {
       uint32_t index = cell_points[k];
@@ -104,13 +125,16 @@ std::optional<uint32_t> NearestVertexGrid::nearest_vertex(Vec3 q) const {
     const int64_t y_lo = std::max<int64_t>(cy - shell, 0), y_hi = std::min<int64_t>(cy + shell, ny - 1);
     const int64_t z_lo = std::max<int64_t>(cz - shell, 0), z_hi = std::min<int64_t>(cz + shell, nz - 1);
     for (int64_t z = z_lo; z <= z_hi; ++z) {
+      double gap_z = cell_gap(z, g.z, nz);
       for (int64_t y = y_lo; y <= y_hi; ++y) {
+        double gap_y = cell_gap(y, g.y, ny);
+        double gap_yz_squared = gap_y * gap_y + gap_z * gap_z;
         if (std::abs(z - cz) == shell || std::abs(y - cy) == shell) {
-          for (int64_t x = x_lo; x <= x_hi; ++x) visit_cell(x, y, z);
+          for (int64_t x = x_lo; x <= x_hi; ++x) visit_cell(x, y, z, gap_yz_squared);
           continue;
         }
-        if (cx - shell >= 0) visit_cell(cx - shell, y, z);
-        if (shell > 0 && cx + shell < static_cast<int64_t>(nx)) visit_cell(cx + shell, y, z);
+        if (cx - shell >= 0) visit_cell(cx - shell, y, z, gap_yz_squared);
+        if (shell > 0 && cx + shell < static_cast<int64_t>(nx)) visit_cell(cx + shell, y, z, gap_yz_squared);
       }
     }
   };
@@ -210,16 +234,17 @@ TransferredAttributes transfer_attributes(std::span<const Vec3> input_positions,
   }
   const NearestVertexGrid grid = NearestVertexGrid::build(input_positions);
 
-  // One query per corner serves both attributes; each task writes only its
-  // own triangle's three slots.
+  // A corner's nearest input vertex depends only on its proxy vertex, so each
+  // proxy vertex is looked up once and shared by its corners and by both
+  // attributes.
+  std::vector<std::optional<uint32_t>> nearest(proxy_positions.size());
+  parallel_map(nearest, [&](size_t v) { return grid.nearest_vertex(proxy_positions[v]); });
   parallel_for(0, proxy_triangles.size(), [&](size_t f) {
     for (size_t j = 0; j < 3; ++j) {
       uint32_t v = proxy_triangles[f][j];
-      if (v >= proxy_positions.size()) continue;
-      std::optional<uint32_t> nearest = grid.nearest_vertex(proxy_positions[v]);
-      if (!nearest) continue;
-      if (result.normals) (*result.normals)[3 * f + j] = vertex_normals[*nearest];
-      if (result.uvs) (*result.uvs)[3 * f + j] = vertex_uvs[*nearest];
+      if (v >= nearest.size() || !nearest[v]) continue;
+      if (result.normals) (*result.normals)[3 * f + j] = vertex_normals[*nearest[v]];
+      if (result.uvs) (*result.uvs)[3 * f + j] = vertex_uvs[*nearest[v]];
     }
   });
   return result;

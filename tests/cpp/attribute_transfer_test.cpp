@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
+#include <algorithm>
 #include <vector>
 
 namespace vorrel {
@@ -61,6 +63,33 @@ TEST(NearestVertexGrid, FindsTheSameIndexAsExhaustiveSearch) {
     size_t expected = 0;
     for (size_t k = 1; k < points.size(); ++k) {
       if (norm_squared(points[k] - q) < norm_squared(points[expected] - q)) expected = k;
+    }
+    ASSERT_EQ(grid.nearest_vertex(q), expected) << "query " << i;
+  }
+}
+
+// On a lattice nearly every query has several nearest points. The expected
+// winner is the least (distance, shell, z, y, x, index) over all points.
+TEST(NearestVertexGrid, LatticeTiesFollowTheVisitOrder) {
+  std::vector<Vec3> points;
+  for (int i = 0; i < 2000; ++i) points.push_back({0.5 * (i % 13), 0.25 * ((i / 13) % 11), 0.5 * (i % 7)});
+  NearestVertexGrid grid = NearestVertexGrid::build(points);
+  auto cell_of = [&](Vec3 p) {
+    Vec3 g = (p - grid.min) * grid.inv_cell_size;
+    auto clamp = [](double v, uint64_t n) { return static_cast<int64_t>(std::clamp(std::floor(v), 0.0, n - 1.0)); };
+    return std::array<int64_t, 3>{clamp(g.x, grid.nx), clamp(g.y, grid.ny), clamp(g.z, grid.nz)};
+  };
+  for (int i = 0; i < 600; ++i) {
+    Vec3 q{-1.0 + 0.25 * (i % 31), -0.5 + 0.125 * (i % 37), -0.75 + 0.25 * (i % 23)};
+    auto [cx, cy, cz] = cell_of(q);
+    auto rank = [&](size_t k) {
+      auto [x, y, z] = cell_of(points[k]);
+      int64_t shell = std::max({std::abs(x - cx), std::abs(y - cy), std::abs(z - cz)});
+      return std::make_tuple(norm_squared(points[k] - q), shell, z, y, x, k);
+    };
+    size_t expected = 0;
+    for (size_t k = 1; k < points.size(); ++k) {
+      if (rank(k) < rank(expected)) expected = k;
     }
     ASSERT_EQ(grid.nearest_vertex(q), expected) << "query " << i;
   }
