@@ -28,6 +28,17 @@ uint64_t cell_count(double extent, double inv) {
   return f >= 1.0 ? static_cast<uint64_t>(f) : 1;
 }
 
+// Lower bound, in grid units, of the distance along one axis from a query at
+// grid coordinate g to any point stored in cell `cell` of `n`; the outer cells
+// also hold the points clamped into them, so they are open towards outside.
+// Shrunk by far more than the rounding of the grid coordinates, so that a cell
+// is only ever skipped when none of its points can be strictly nearer.
+double cell_gap(int64_t cell, double g, uint64_t n) {
+  double below = cell > 0 ? static_cast<double>(cell) - g : 0.0;
+  double above = static_cast<uint64_t>(cell) + 1 < n ? g - static_cast<double>(cell + 1) : 0.0;
+  return std::max(std::max(below, above) - 1e-9 * (1.0 + std::abs(g)), 0.0);
+}
+
 void bound_points(std::span<const Vec3> points, Vec3& lo, Vec3& hi) {
   lo = hi = points[0];
   for (const Vec3& p : points) {
@@ -79,21 +90,6 @@ NearestVertexGrid NearestVertexGrid::build(std::span<const Vec3> points) {
   for (size_t i = 0; i < points.size(); ++i) grid.cell_points[next[cell_of[i]]++] = static_cast<uint32_t>(i);
   return grid;
 }
-
-namespace {
-
-// Lower bound, in grid units, of the distance along one axis from a query at
-// grid coordinate g to any point stored in cell `cell` of `n`; the outer cells
-// also hold the points clamped into them, so they are open towards outside.
-// Shrunk by far more than the rounding of the grid coordinates, so that a cell
-// is only ever skipped when none of its points can be strictly nearer.
-double cell_gap(int64_t cell, double g, uint64_t n) {
-  double below = cell > 0 ? static_cast<double>(cell) - g : 0.0;
-  double above = static_cast<uint64_t>(cell) + 1 < n ? g - static_cast<double>(cell + 1) : 0.0;
-  return std::max(std::max(below, above) - 1e-9 * (1.0 + std::abs(g)), 0.0);
-}
-
-}  // namespace
 
 std::optional<uint32_t> NearestVertexGrid::nearest_vertex(Vec3 q) const {
   const Vec3 g = (q - min) * inv_cell_size;
