@@ -79,9 +79,11 @@ std::optional<std::string_view> find_mesh_body(std::string_view text, std::strin
 }
 
 std::optional<int64_t> parse_int(std::string_view piece) {
-  if (!piece.empty() && piece.front() == '+') piece.remove_prefix(1);
-  // from_chars takes a leading "-" but no "+"; a second sign must still fail.
-  if (piece.empty() || piece.front() == '+' || (piece.front() == '-' && piece.size() == 1)) return std::nullopt;
+  // from_chars takes a leading "-" but no "+"; after a "+" no second sign may follow.
+  if (!piece.empty() && piece.front() == '+') {
+    piece.remove_prefix(1);
+    if (!piece.empty() && (piece.front() == '-' || piece.front() == '+')) return std::nullopt;
+  }
   int64_t value = 0;
   const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
   if (error != std::errc() || end != piece.data() + piece.size()) return std::nullopt;
