@@ -34,6 +34,17 @@ struct DistanceField {
 
 inline constexpr uint32_t kNoTriangle = 0xFFFFFFFFu;
 
+// Field value of a cell from its state and distance d (float32 throughout):
+// surface cells hold at most H, inside cells fall below H with depth, outside
+// cells hold their distance. H is float32(half_diagonal).
+inline float field_value(CellState state, float d, float H) {
+  switch (state) {
+    case CellState::Surface: return d < H ? d : H;
+    case CellState::Inside: return (H + H) - d;
+    default: return d;
+  }
+}
+
 // Builds the band ("sdf band") and the sign ("sdf sign") and the band values,
 // on a grid padded by close + ceil(band) + 2 + `extra_pad` cells per side.
 // Fails with an internal error when a triangle index is not below the vertex count.
