@@ -50,8 +50,8 @@ CellRange band_cells_of(const Vec3& lo, const Vec3& hi, const DistanceField& f, 
 
 // Lowers the band entries of every cell centre within `reach` of triangle t and
 // marks those within half a diagonal as Surface. Cells whose centre is farther
-// from the triangle's plane than the reach (with a margin far above rounding)
-// cannot pass the exact test and are rejected before it.
+// than the reach from the triangle's plane or from its bounding sphere (with a
+// margin far above rounding) cannot pass the exact test and are rejected first.
 void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, double reach, uint64_t* entries,
                     CellState* states) {
   const Vec3 lo{std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}), std::min({a.z, b.z, c.z})};
@@ -61,7 +61,12 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
   const double normal_length = norm(normal);
   const bool use_plane = normal_length > 1e-20 && std::isfinite(normal_length);
   const Vec3 unit_normal = use_plane ? normal / normal_length : Vec3{};
-  const double plane_limit = reach * (1.0 + 1e-6) + 1e-9 * f.cell_size;
+  const double margin = reach * 1e-6 + 1e-9 * f.cell_size;
+  const double plane_limit = reach + margin;
+  const Vec3 centroid = (a + b + c) / 3.0;
+  const double radius =
+      std::sqrt(std::max({norm_squared(a - centroid), norm_squared(b - centroid), norm_squared(c - centroid)}));
+  const double sphere_limit = (radius + reach + margin) * (radius + reach + margin);
   const double h = f.cell_size;
   for (uint64_t z = range.lo[2]; z <= range.hi[2]; ++z) {
     const double pz = f.origin.z + h * (static_cast<double>(z) + 0.5);
@@ -71,6 +76,7 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
       for (uint64_t x = range.lo[0]; x <= range.hi[0]; ++x) {
         const Vec3 p{f.origin.x + h * (static_cast<double>(x) + 0.5), py, pz};
         if (use_plane && std::abs(dot(p - a, unit_normal)) > plane_limit) continue;
+        if (norm_squared(p - centroid) > sphere_limit) continue;
         const double d = norm(p - closest_point_on_triangle(p, a, b, c));
         if (!(d <= reach)) continue;
         atomic_min(entries[row + x], pack_band_entry(static_cast<float>(d), t));

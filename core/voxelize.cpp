@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <limits>
 
 #include <fmt/format.h>
@@ -70,7 +69,7 @@ void rasterize_triangle(Vec3 a, Vec3 b, Vec3 c, const VoxelGrid& frame, CellStat
   const double step = 0.4 * frame.cell_size;
   const uint64_t nu = samples_along(norm(e1), step);
   const uint64_t nw = samples_along(norm(e2), step);
-  const double inv_h = 1.0 / frame.cell_size;
+  const double h = frame.cell_size;
   for (uint64_t i = 0; i <= nu; ++i) {
     const double u = static_cast<double>(i) / static_cast<double>(nu);
     const Vec3 along_u = a + e1 * u;
@@ -78,9 +77,9 @@ void rasterize_triangle(Vec3 a, Vec3 b, Vec3 c, const VoxelGrid& frame, CellStat
       const double w = static_cast<double>(j) / static_cast<double>(nw);
       if (u + w > 1.0) break;
       const Vec3 p = along_u + e2 * w;
-      const int32_t x = truncated_cell((p.x - frame.origin.x) * inv_h);
-      const int32_t y = truncated_cell((p.y - frame.origin.y) * inv_h);
-      const int32_t z = truncated_cell((p.z - frame.origin.z) * inv_h);
+      const int32_t x = truncated_cell((p.x - frame.origin.x) / h);
+      const int32_t y = truncated_cell((p.y - frame.origin.y) / h);
+      const int32_t z = truncated_cell((p.z - frame.origin.z) / h);
       if (x < 0 || y < 0 || z < 0) continue;
       const uint64_t ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y), uz = static_cast<uint64_t>(z);
       if (ux >= frame.nx || uy >= frame.ny || uz >= frame.nz) continue;
@@ -159,30 +158,58 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
   return grid;
 }
 
-void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz) {
-  if (cells.empty() || cells.size() < nx * ny * nz || nx * ny * nz == 0) return;
-  if (cells[0] != CellState::Unclassified) return;
+namespace {
+
+// First-in first-out queue of cell coordinates; consumed entries are dropped
+// once they make up half of the storage, so memory follows the live front.
+class CellQueue {
+ public:
   using Cell = std::array<int32_t, 3>;
+  bool empty() const { return head_ == cells_.size(); }
+  void push(int64_t x, int64_t y, int64_t z) {
+    cells_.push_back({static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(z)});
+  }
+  Cell pop() {
+    const Cell c = cells_[head_++];
+    if (head_ >= kCompactAfter && head_ * 2 >= cells_.size()) {
+      cells_.erase(cells_.begin(), cells_.begin() + static_cast<std::ptrdiff_t>(head_));
+      head_ = 0;
+    }
+    return c;
+  }
+
+ private:
+  static constexpr size_t kCompactAfter = size_t{1} << 16;
+  std::vector<Cell> cells_;
+  size_t head_ = 0;
+};
+
+}  // namespace
+
+void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz) {
+  if (nx == 0 || ny == 0 || nz == 0 || cells.size() / nx / ny < nz) return;
+  if (cells[0] != CellState::Unclassified) return;
   const int64_t sx = static_cast<int64_t>(nx), sy = static_cast<int64_t>(ny), sz = static_cast<int64_t>(nz);
-  std::deque<Cell> queue;
+  const int64_t slice = sx * sy;
+  CellQueue queue;
   cells[0] = CellState::Outside;
-  queue.push_back({0, 0, 0});
-  const auto visit = [&](int64_t x, int64_t y, int64_t z) {
-    if (x < 0 || y < 0 || z < 0 || x >= sx || y >= sy || z >= sz) return;
-    CellState& s = cells[static_cast<uint64_t>(x + sx * (y + sy * z))];
+  queue.push(0, 0, 0);
+  const auto visit = [&](bool inside_grid, int64_t index, int64_t x, int64_t y, int64_t z) {
+    if (!inside_grid) return;
+    CellState& s = cells[static_cast<uint64_t>(index)];
     if (s != CellState::Unclassified) return;
     s = CellState::Outside;
-    queue.push_back({static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(z)});
+    queue.push(x, y, z);
   };
   while (!queue.empty()) {
-    const auto [x, y, z] = queue.front();
-    queue.pop_front();
-    visit(int64_t{x} - 1, y, z);
-    visit(int64_t{x} + 1, y, z);
-    visit(x, int64_t{y} - 1, z);
-    visit(x, int64_t{y} + 1, z);
-    visit(x, y, int64_t{z} - 1);
-    visit(x, y, int64_t{z} + 1);
+    const auto [x, y, z] = queue.pop();
+    const int64_t i = x + sx * y + slice * z;
+    visit(x > 0, i - 1, x - 1, y, z);
+    visit(x + 1 < sx, i + 1, x + 1, y, z);
+    visit(y > 0, i - sx, x, y - 1, z);
+    visit(y + 1 < sy, i + sx, x, y + 1, z);
+    visit(z > 0, i - slice, x, y, z - 1);
+    visit(z + 1 < sz, i + slice, x, y, z + 1);
   }
 }
 
