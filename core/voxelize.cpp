@@ -1,0 +1,198 @@
+#include "core/voxelize.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <deque>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "core/progress.h"
+
+namespace vorrel {
+namespace {
+
+constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
+constexpr uint64_t kVoxelizePad = 2;
+
+uint64_t saturating_add(uint64_t a, uint64_t b) { return a > kMaxCount - b ? kMaxCount : a + b; }
+
+// ceil(ratio) as a count of at least 1; a non-finite ratio counts as 1.
+uint64_t cells_for_ratio(double ratio) {
+  if (!std::isfinite(ratio)) return 1;
+  const double c = std::ceil(ratio);
+  if (c >= 18446744073709551616.0) return kMaxCount;
+  return std::max<uint64_t>(static_cast<uint64_t>(std::max(c, 0.0)), 1);
+}
+
+GridDims dims_for_resolution(const std::array<double, 3>& extent, double longest, uint64_t r, uint64_t pad) {
+  const double h = longest / static_cast<double>(r);
+  const uint64_t border = saturating_add(pad, pad);
+  GridDims d;
+  d.cell_size = h;
+  d.nx = saturating_add(cells_for_ratio(extent[0] / h), border);
+  d.ny = saturating_add(cells_for_ratio(extent[1] / h), border);
+  d.nz = saturating_add(cells_for_ratio(extent[2] / h), border);
+  return d;
+}
+
+// nx·ny·nz, or nothing when the product does not fit 64 bits.
+bool checked_cell_count(const GridDims& d, uint64_t& count) {
+  uint64_t xy = 0;
+  return !__builtin_mul_overflow(d.nx, d.ny, &xy) && !__builtin_mul_overflow(xy, d.nz, &count);
+}
+
+bool fits_budget(const GridDims& d, uint64_t r) {
+  uint64_t count = 0;
+  return checked_cell_count(d, count) && (r < 2 || count <= kCellBudget);
+}
+
+// Cell coordinate of a sample, truncated towards zero to a saturated 32-bit value.
+int32_t truncated_cell(double coordinate) {
+  if (std::isnan(coordinate)) return -1;
+  if (coordinate >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (coordinate <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(coordinate);
+}
+
+uint64_t samples_along(double length, double step) {
+  const double ratio = std::ceil(length / step);
+  if (!(ratio >= 1.0) || !std::isfinite(ratio)) return 1;
+  return static_cast<uint64_t>(ratio);
+}
+
+// Marks the cells holding the sample lattice of triangle (a, b, c); sample
+// spacing along both edges from a is at most 0.4 cells.
+void rasterize_triangle(Vec3 a, Vec3 b, Vec3 c, const VoxelGrid& frame, CellState* cells) {
+  const Vec3 e1 = b - a, e2 = c - a;
+  const double step = 0.4 * frame.cell_size;
+  const uint64_t nu = samples_along(norm(e1), step);
+  const uint64_t nw = samples_along(norm(e2), step);
+  const double inv_h = 1.0 / frame.cell_size;
+  for (uint64_t i = 0; i <= nu; ++i) {
+    const double u = static_cast<double>(i) / static_cast<double>(nu);
+    const Vec3 along_u = a + e1 * u;
+    for (uint64_t j = 0; j <= nw; ++j) {
+      const double w = static_cast<double>(j) / static_cast<double>(nw);
+      if (u + w > 1.0) break;
+      const Vec3 p = along_u + e2 * w;
+      const int32_t x = truncated_cell((p.x - frame.origin.x) * inv_h);
+      const int32_t y = truncated_cell((p.y - frame.origin.y) * inv_h);
+      const int32_t z = truncated_cell((p.z - frame.origin.z) * inv_h);
+      if (x < 0 || y < 0 || z < 0) continue;
+      const uint64_t ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y), uz = static_cast<uint64_t>(z);
+      if (ux >= frame.nx || uy >= frame.ny || uz >= frame.nz) continue;
+      std::atomic_ref<CellState>(cells[ux + frame.nx * (uy + frame.ny * uz)])
+          .store(CellState::Surface, std::memory_order_relaxed);
+    }
+  }
+}
+
+}  // namespace
+
+Bounds bounding_box(std::span<const Vec3> positions) {
+  const double big = std::numeric_limits<double>::max();
+  Bounds b{{big, big, big}, {-big, -big, -big}};
+  for (const Vec3& p : positions) {
+    for (int axis = 0; axis < 3; ++axis) {
+      b.min[axis] = std::min(b.min[axis], p[axis]);
+      b.max[axis] = std::max(b.max[axis], p[axis]);
+    }
+  }
+  return b;
+}
+
+GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad) {
+  std::array<double, 3> e{};
+  for (int axis = 0; axis < 3; ++axis) e[axis] = extent[axis] > 0.0 ? extent[axis] : 0.0;
+  const double longest = std::max({e[0], e[1], e[2]});
+  if (longest == 0.0 || std::isinf(longest)) {
+    const uint64_t n = std::max<uint64_t>(saturating_add(saturating_add(pad, pad), 1), 5);
+    return {n, n, n, 1.0};
+  }
+  uint64_t r = std::max<uint64_t>(voxel_res, 1);
+  const GridDims first = dims_for_resolution(e, longest, r, pad);
+  GridDims accepted = first;
+  while (!fits_budget(accepted, r) && r >= 2) {
+    r /= 2;
+    accepted = dims_for_resolution(e, longest, r, pad);
+  }
+  if (accepted.nx != first.nx || accepted.ny != first.ny || accepted.nz != first.nz) {
+    write_console(fmt::format("  warning: voxel grid {}x{}x{} would exceed {} cell budget; reduced resolution to "
+                              "{}x{}x{}\n",
+                              first.nx, first.ny, first.nz, kCellBudget, accepted.nx, accepted.ny, accepted.nz));
+  }
+  return accepted;
+}
+
+Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,
+                             uint64_t extra_pad) {
+  if (Status bad = check_triangle_indices(triangles, positions.size())) return *bad;
+  const uint64_t pad = saturating_add(kVoxelizePad, extra_pad);
+  const Bounds box = bounding_box(positions);
+  const GridDims dims = grid_dims(box.max - box.min, voxel_res, pad);
+  VoxelGrid grid;
+  grid.nx = dims.nx;
+  grid.ny = dims.ny;
+  grid.nz = dims.nz;
+  grid.cell_size = dims.cell_size;
+  grid.origin = box.min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * dims.cell_size);
+  grid.cells.assign(dims.nx * dims.ny * dims.nz, CellState::Unclassified);
+
+  {
+    auto stage = StageProgress::start("voxelize", 0);
+    CellState* cells = grid.cells.data();
+    parallel_for(0, triangles.size(), [&](size_t t) {
+      const Triangle& tri = triangles[t];
+      rasterize_triangle(positions[tri[0]], positions[tri[1]], positions[tri[2]], grid, cells);
+    });
+  }
+  {
+    auto stage = StageProgress::start("flood-fill exterior", 0);
+    flood_fill_exterior(grid.cells, grid.nx, grid.ny, grid.nz);
+  }
+  for (CellState& s : grid.cells) {
+    if (s == CellState::Unclassified) s = CellState::Inside;
+  }
+  return grid;
+}
+
+void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz) {
+  if (cells.empty() || cells.size() < nx * ny * nz || nx * ny * nz == 0) return;
+  if (cells[0] != CellState::Unclassified) return;
+  using Cell = std::array<int32_t, 3>;
+  const int64_t sx = static_cast<int64_t>(nx), sy = static_cast<int64_t>(ny), sz = static_cast<int64_t>(nz);
+  std::deque<Cell> queue;
+  cells[0] = CellState::Outside;
+  queue.push_back({0, 0, 0});
+  const auto visit = [&](int64_t x, int64_t y, int64_t z) {
+    if (x < 0 || y < 0 || z < 0 || x >= sx || y >= sy || z >= sz) return;
+    CellState& s = cells[static_cast<uint64_t>(x + sx * (y + sy * z))];
+    if (s != CellState::Unclassified) return;
+    s = CellState::Outside;
+    queue.push_back({static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(z)});
+  };
+  while (!queue.empty()) {
+    const auto [x, y, z] = queue.front();
+    queue.pop_front();
+    visit(int64_t{x} - 1, y, z);
+    visit(int64_t{x} + 1, y, z);
+    visit(x, int64_t{y} - 1, z);
+    visit(x, int64_t{y} + 1, z);
+    visit(x, y, int64_t{z} - 1);
+    visit(x, y, int64_t{z} + 1);
+  }
+}
+
+void dilate(VoxelGrid& grid, uint64_t passes) {
+  const uint64_t nx = grid.nx, ny = grid.ny, nz = grid.nz;
+  run_cell_passes(grid.cells, nx, ny, nz, passes,
+                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
+                    if (is_solid(self)) return self;
+                    return any_face_neighbour(prev, nx, ny, nz, x, y, z, is_solid) ? CellState::Inside : self;
+                  });
+}
+
+}  // namespace vorrel

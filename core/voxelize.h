@@ -1,0 +1,90 @@
+#pragma once
+// The regular grid shared by the volume stage: its frame and cell budget, the
+// binary voxelization of a triangle mesh, the six-connected exterior flood fill
+// and the solid dilation. Cells are indexed x + nx·y + nx·ny·z.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/error.h"
+#include "core/mesh.h"
+#include "core/parallel.h"
+#include "core/vec3.h"
+
+namespace vorrel {
+
+enum class CellState : uint8_t { Unclassified = 0, Surface = 1, Inside = 2, Outside = 3 };
+
+inline bool is_solid(CellState s) { return s == CellState::Surface || s == CellState::Inside; }
+
+struct VoxelGrid {
+  std::vector<CellState> cells;
+  uint64_t nx = 0, ny = 0, nz = 0;
+  Vec3 origin;            // world position of lattice point (0, 0, 0)
+  double cell_size = 1.0;
+};
+
+struct GridDims {
+  uint64_t nx = 0, ny = 0, nz = 0;
+  double cell_size = 1.0;
+};
+
+inline constexpr uint64_t kCellBudget = uint64_t{1} << 30;
+
+// Component-wise bounds of a point set; with no points min is the largest
+// finite value and max its negation, so the extent is negative.
+struct Bounds {
+  Vec3 min, max;
+};
+Bounds bounding_box(std::span<const Vec3> positions);
+
+// Cells per axis for `voxel_res` cells along the longest extent plus `pad`
+// cells per side, halving the resolution until the grid fits the cell budget
+// (and saying so on the console).
+GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad);
+
+// Binary voxelization with 2 + `extra_pad` empty cells around the bounding box.
+// Fails with an internal error when a triangle index is not below the vertex count.
+Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,
+                             uint64_t extra_pad = 0);
+
+// Marks every Unclassified cell six-connected to cell (0, 0, 0) as Outside.
+void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz);
+
+// Grows the solid region by one cell along the six axis directions per pass.
+void dilate(VoxelGrid& grid, uint64_t passes);
+
+// Whether one of the six face neighbours of cell (x, y, z) inside the grid satisfies `pred`.
+template <class Pred>
+inline bool any_face_neighbour(const CellState* cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t x, uint64_t y,
+                               uint64_t z, Pred&& pred) {
+  const uint64_t i = x + nx * (y + ny * z);
+  const uint64_t slice = nx * ny;
+  return (x > 0 && pred(cells[i - 1])) || (x + 1 < nx && pred(cells[i + 1])) || (y > 0 && pred(cells[i - nx])) ||
+         (y + 1 < ny && pred(cells[i + nx])) || (z > 0 && pred(cells[i - slice])) ||
+         (z + 1 < nz && pred(cells[i + slice]));
+}
+
+// Runs `passes` double-buffered passes over all cells: each pass writes
+// next[i] = rule(previous, x, y, z, previous[i]) in parallel. One scratch
+// buffer serves the whole call.
+template <class Rule>
+void run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
+                     Rule&& rule) {
+  if (passes == 0 || cells.empty()) return;
+  std::vector<CellState> scratch(cells.size());
+  const uint64_t row_count = ny * nz;
+  for (uint64_t pass = 0; pass < passes; ++pass) {
+    const CellState* prev = cells.data();
+    CellState* next = scratch.data();
+    parallel_for(0, row_count, [&](size_t row) {
+      const uint64_t y = row % ny, z = row / ny;
+      const uint64_t base = nx * row;
+      for (uint64_t x = 0; x < nx; ++x) next[base + x] = rule(prev, x, y, z, prev[base + x]);
+    });
+    cells.swap(scratch);
+  }
+}
+
+}  // namespace vorrel

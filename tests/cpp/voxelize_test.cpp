@@ -1,0 +1,160 @@
+#include "core/voxelize.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "volume_fixtures.h"
+
+namespace vorrel {
+namespace {
+
+using testing::box_mesh;
+using testing::single_and_multi_threaded;
+
+CellState at(const VoxelGrid& g, uint64_t x, uint64_t y, uint64_t z) { return g.cells[x + g.nx * (y + g.ny * z)]; }
+
+struct DimsCase {
+  Vec3 extent;
+  uint64_t voxel_res, pad;
+  uint64_t nx, ny, nz;
+  double cell_size;
+};
+
+TEST(GridDims, SizesWithinBudgetWithoutWarning) {
+  const DimsCase cases[] = {
+      {{2, 1, 0.5}, 128, 2, 132, 68, 36, 2.0 / 128},
+      {{0, 0, 0}, 128, 2, 5, 5, 5, 1.0},             // a single point
+      {{-1, -1, -1}, 128, 2, 5, 5, 5, 1.0},          // no vertices: negative extent
+      {{0, 0, 0}, 128, 6, 13, 13, 13, 1.0},          // degenerate with a larger padding
+      {{1, 1, 0}, 4, 2, 8, 8, 5, 0.25},              // flat axis keeps one cell plus padding
+      {{1, std::nan(""), 1}, 4, 0, 4, 1, 4, 0.25},   // NaN extent counts as 0
+      {{1, 1, 1}, 0, 0, 1, 1, 1, 1.0},               // voxel_res 0 behaves as 1
+  };
+  for (const DimsCase& c : cases) {
+    ::testing::internal::CaptureStderr();
+    const GridDims d = grid_dims(c.extent, c.voxel_res, c.pad);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(d.nx, c.nx);
+    EXPECT_EQ(d.ny, c.ny);
+    EXPECT_EQ(d.nz, c.nz);
+    EXPECT_EQ(d.cell_size, c.cell_size);
+  }
+}
+
+TEST(GridDims, HalvesResolutionUntilWithinBudget) {
+  ::testing::internal::CaptureStderr();
+  const GridDims d = grid_dims({1, 1, 1}, 2048, 2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "  warning: voxel grid 2052x2052x2052 would exceed 1073741824 cell budget; reduced resolution to "
+            "516x516x516\n");
+  EXPECT_EQ(d.nx, 516u);
+  EXPECT_EQ(d.cell_size, 1.0 / 512);
+}
+
+TEST(GridDims, OverflowingProductIsHalvedWithOneWarning) {
+  ::testing::internal::CaptureStderr();
+  const GridDims d = grid_dims({1, 1, 1}, uint64_t{1} << 62, 2);
+  const std::string out = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+  EXPECT_NE(out.find("would exceed 1073741824 cell budget; reduced resolution to 516x516x516"), std::string::npos)
+      << out;
+  EXPECT_EQ(d.nx * d.ny * d.nz, 516ull * 516 * 516);
+}
+
+TEST(Voxelize, ClosedCubeGivesShellInsideAndOutside) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  auto grid = voxelize(cube.positions, cube.indices, 8);
+  ASSERT_TRUE(grid.ok());
+  ASSERT_EQ(grid->nx, 12u);
+  EXPECT_EQ(grid->cell_size, 0.125);
+  EXPECT_EQ(grid->origin, (Vec3{-0.25, -0.25, -0.25}));
+  // Faces at x = 0 and x = 1 fall into cells 2 and 10.
+  EXPECT_EQ(at(*grid, 2, 6, 6), CellState::Surface);
+  EXPECT_EQ(at(*grid, 10, 6, 6), CellState::Surface);
+  EXPECT_EQ(at(*grid, 6, 6, 6), CellState::Inside);
+  EXPECT_EQ(at(*grid, 1, 6, 6), CellState::Outside);
+  EXPECT_EQ(at(*grid, 11, 11, 11), CellState::Outside);
+  EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Inside), 7 * 7 * 7);
+  EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Unclassified), 0);
+}
+
+TEST(Voxelize, OpenBoxLetsTheFloodFillIn) {
+  const Mesh box = box_mesh(0.0, 1.0, /*skip_top=*/true);
+  auto grid = voxelize(box.positions, box.indices, 8);
+  ASSERT_TRUE(grid.ok());
+  EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Inside), 0);
+  EXPECT_EQ(at(*grid, 6, 6, 6), CellState::Outside);
+}
+
+TEST(Voxelize, EmptyInputGivesDegenerateOutsideGrid) {
+  auto grid = voxelize({}, {}, 128);
+  ASSERT_TRUE(grid.ok());
+  EXPECT_EQ(grid->nx * grid->ny * grid->nz, 125u);
+  EXPECT_EQ(grid->cell_size, 1.0);
+  EXPECT_TRUE(std::all_of(grid->cells.begin(), grid->cells.end(), [](CellState s) { return s == CellState::Outside; }));
+}
+
+TEST(Voxelize, TriangleIndexOutOfRangeIsAnInternalError) {
+  const std::vector<Vec3> positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  const std::vector<Triangle> triangles = {{0, 1, 2}, {0, 3, 2}};
+  auto grid = voxelize(positions, triangles, 8);
+  ASSERT_FALSE(grid.ok());
+  EXPECT_EQ(grid.error().message, index_out_of_range(3, 3).message);
+}
+
+TEST(Voxelize, IdenticalForOneAndManyThreads) {
+  const Mesh sphere = testing::sphere_mesh({0.1, 0.2, 0.3}, 1.0, 24, 48);
+  auto [one, many] = single_and_multi_threaded([&] { return voxelize(sphere.positions, sphere.indices, 64); });
+  ASSERT_TRUE(one.ok() && many.ok());
+  EXPECT_EQ(one->cells, many->cells);
+  EXPECT_GT(std::count(one->cells.begin(), one->cells.end(), CellState::Inside), 0);
+}
+
+VoxelGrid single_solid_cell() {
+  VoxelGrid g;
+  g.nx = g.ny = g.nz = 7;
+  g.cells.assign(343, CellState::Outside);
+  g.cells[3 + 7 * (3 + 7 * 3)] = CellState::Surface;
+  return g;
+}
+
+TEST(Dilate, GrowsAlongFaceNeighboursOnly) {
+  VoxelGrid g = single_solid_cell();
+  dilate(g, 0);
+  EXPECT_EQ(g.cells, single_solid_cell().cells);
+
+  dilate(g, 1);
+  EXPECT_EQ(at(g, 3, 3, 3), CellState::Surface);
+  EXPECT_EQ(at(g, 2, 3, 3), CellState::Inside);
+  EXPECT_EQ(at(g, 3, 3, 4), CellState::Inside);
+  EXPECT_EQ(at(g, 2, 2, 3), CellState::Outside);
+  EXPECT_EQ(std::count(g.cells.begin(), g.cells.end(), CellState::Inside), 6);
+
+  dilate(g, 2);  // octahedron of radius 3: 1 + 6 + 18 + 38 cells
+  EXPECT_EQ(std::count_if(g.cells.begin(), g.cells.end(), is_solid), 63);
+  EXPECT_EQ(at(g, 0, 3, 3), CellState::Inside);
+  EXPECT_EQ(at(g, 1, 1, 3), CellState::Outside);
+}
+
+TEST(FloodFillExterior, StopsAtWallsAndNeedsAnUnclassifiedCorner) {
+  // A 5³ grid with a closed shell around the centre cell.
+  std::vector<CellState> cells(125, CellState::Unclassified);
+  for (int d = 0; d < 6; ++d) {
+    const int axis = d / 2, sign = d % 2 ? 1 : -1;
+    int c[3] = {2, 2, 2};
+    c[axis] += sign;
+    cells[c[0] + 5 * (c[1] + 5 * c[2])] = CellState::Surface;
+  }
+  std::vector<CellState> blocked = cells;
+  blocked[0] = CellState::Surface;
+  flood_fill_exterior(blocked, 5, 5, 5);
+  EXPECT_EQ(std::count(blocked.begin(), blocked.end(), CellState::Outside), 0);
+
+  flood_fill_exterior(cells, 5, 5, 5);
+  EXPECT_EQ(cells[2 + 5 * (2 + 5 * 2)], CellState::Unclassified);
+  EXPECT_EQ(std::count(cells.begin(), cells.end(), CellState::Outside), 125 - 6 - 1);
+}
+
+}  // namespace
+}  // namespace vorrel
