@@ -6,10 +6,7 @@
 
 #include "core/progress.h"
 #include "core/remesh_ops.h"
-#if __has_include("core/sdf.h")
 #include "core/sdf.h"
-#define VORREL_REMESH_ISO_PROJECTION 1
-#endif
 
 namespace vorrel {
 namespace {
@@ -51,11 +48,9 @@ IterationCounts run_iteration(RemeshMesh& mesh, RemeshWorkspace& ws, const Lengt
   counts.collapses = collapse_pass(mesh, ws, rule);
   counts.flips = flip_pass(mesh, ws);
   relax_tangential(mesh, ws, params.relax_weight);
-#ifdef VORREL_REMESH_ISO_PROJECTION
   if (projection) {
     project_to_iso_surface(mesh.positions, projection->field, 2, projection->iso, projection->max_displacement);
   }
-#endif
   return counts;
 }
 
