@@ -13,7 +13,7 @@
 #include "core/marching_cubes.h"
 #include "core/remesh_ops.h"
 #include "core/sdf.h"
-#include "tests/cpp/volume_fixtures.h"
+#include "volume_fixtures.h"
 
 namespace vorrel {
 namespace {
