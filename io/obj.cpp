@@ -39,10 +39,14 @@ struct Counts {
 
 enum class Statement { Position, Texcoord, Normal, Face, Line, Point, Group, Other };
 
-struct BlockResult {
+// The file's data statements, each stream in file order.
+struct DataArrays {
   std::vector<float> positions;  // xyz per vertex
   std::vector<float> texcoords;  // uv per entry
   std::vector<float> normals;    // xyz per entry
+};
+
+struct BlockResult {
   std::vector<CornerTriangle> triangles;
   std::vector<uint64_t> group_marks;  // block triangle count at each `o` / `g`
   const char* error = nullptr;        // first failure in the block
@@ -158,9 +162,11 @@ bool parse_float(const char*& p, const char* end, float& out) {
   return at_token_end(p, end);
 }
 
+// Parses one block; its data statements go to their places in the file-wide
+// arrays, which the counting pass sized.
 class BlockParser {
  public:
-  explicit BlockParser(Counts base) : counts_(base) {}
+  BlockParser(Counts base, DataArrays& data) : counts_(base), data_(data) {}
 
   BlockResult parse(const char* begin, const char* end) {
     for_each_line(begin, end, [&](const char* p, const char* line_end) {
@@ -174,14 +180,11 @@ class BlockParser {
   const char* parse_line(const char* p, const char* end) {
     switch (classify(p, end)) {
       case Statement::Position:
-        ++counts_.positions;
-        return parse_floats(p, end, 3, result_.positions) ? nullptr : "position parse error";
+        return parse_floats(p, end, 3, &data_.positions[3 * counts_.positions++]) ? nullptr : "position parse error";
       case Statement::Texcoord:
-        ++counts_.texcoords;
-        return parse_floats(p, end, 2, result_.texcoords) ? nullptr : "texcoord parse error";
+        return parse_floats(p, end, 2, &data_.texcoords[2 * counts_.texcoords++]) ? nullptr : "texcoord parse error";
       case Statement::Normal:
-        ++counts_.normals;
-        return parse_floats(p, end, 3, result_.normals) ? nullptr : "normal parse error";
+        return parse_floats(p, end, 3, &data_.normals[3 * counts_.normals++]) ? nullptr : "normal parse error";
       case Statement::Face:
         if (!parse_corners(p, end)) return "face parse error";
         if (corners_.size() < 3) return "invalid polygon";
@@ -209,11 +212,9 @@ class BlockParser {
   }
 
   // The first `n` numbers; any further values (w, vertex colours) are ignored.
-  static bool parse_floats(const char* p, const char* end, int n, std::vector<float>& out) {
+  static bool parse_floats(const char* p, const char* end, int n, float* out) {
     for (int i = 0; i < n; ++i) {
-      float value = 0.0f;
-      if (!parse_float(p, end, value)) return false;
-      out.push_back(value);
+      if (!parse_float(p, end, out[i])) return false;
     }
     return true;
   }
@@ -255,11 +256,12 @@ class BlockParser {
   }
 
   Counts counts_;
+  DataArrays& data_;
   BlockResult result_;
   std::vector<Corner> corners_;  // reused for every element line
 };
 
-std::vector<BlockResult> parse_blocks(const FileContent& file) {
+std::vector<BlockResult> parse_blocks(const FileContent& file, DataArrays& data) {
   const std::vector<size_t> starts = block_starts(file.begin(), file.size);
   const size_t block_count = starts.size() - 1;
   std::vector<Counts> counts = parallel_collect<Counts>(block_count, [&](size_t b) {
@@ -273,19 +275,12 @@ std::vector<BlockResult> parse_blocks(const FileContent& file) {
     running.texcoords += block.texcoords;
     running.normals += block.normals;
   }
+  data.positions.resize(3 * running.positions);
+  data.texcoords.resize(2 * running.texcoords);
+  data.normals.resize(3 * running.normals);
   return parallel_collect<BlockResult>(block_count, [&](size_t b) {
-    return BlockParser(counts[b]).parse(file.begin() + starts[b], file.begin() + starts[b + 1]);
+    return BlockParser(counts[b], data).parse(file.begin() + starts[b], file.begin() + starts[b + 1]);
   });
-}
-
-template <class T>
-std::vector<T> concatenate(const std::vector<BlockResult>& blocks, std::vector<T> BlockResult::*field) {
-  size_t total = 0;
-  for (const BlockResult& b : blocks) total += (b.*field).size();
-  std::vector<T> out;
-  out.reserve(total);
-  for (const BlockResult& b : blocks) out.insert(out.end(), (b.*field).begin(), (b.*field).end());
-  return out;
 }
 
 // Triangle numbers where a new model starts: at an `o` / `g` statement that
@@ -393,14 +388,15 @@ IoResult<MeshWithAttributes> read_obj(const std::string& path) {
   auto file = read_whole_file(path);
   if (!file) return MeshIoError::obj_parse(file.error().opening ? "open file failed" : "read error");
 
-  std::vector<BlockResult> blocks = parse_blocks(*file);
+  DataArrays data;
+  std::vector<BlockResult> blocks = parse_blocks(*file, data);
   file->bytes.reset();
   for (const BlockResult& b : blocks) {
     if (b.error) return MeshIoError::obj_parse(b.error);
   }
-  const std::vector<float> positions = concatenate(blocks, &BlockResult::positions);
-  const std::vector<float> texcoords = concatenate(blocks, &BlockResult::texcoords);
-  const std::vector<float> normals = concatenate(blocks, &BlockResult::normals);
+  const std::vector<float>& positions = data.positions;
+  const std::vector<float>& texcoords = data.texcoords;
+  const std::vector<float>& normals = data.normals;
   const Counts totals{positions.size() / 3, texcoords.size() / 2, normals.size() / 3};
 
   auto gathered = gather_models(blocks, positions, totals);
