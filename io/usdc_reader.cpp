@@ -3,16 +3,11 @@
 // the file is compared with the file length or a fixed bound before anything
 // is allocated for it, and every offset is checked by the byte cursor.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include <fmt/format.h>
 
+#include "io/file_reader.h"
 #include "io/usd.h"
 #include "io/usdc.h"
 #include "io/utf8.h"
@@ -58,28 +53,6 @@ struct CrateContents {
   absl::flat_hash_map<uint32_t, PathEntry> paths;
   std::vector<CrateSpecEntry> specs;
 };
-
-IoResult<Bytes> read_file_bytes(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return MeshIoError::os(errno);
-  Bytes bytes;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
-  uint8_t buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return MeshIoError::os(error);
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  ::close(fd);
-  return bytes;
-}
 
 std::string bytes_text(ByteView bytes) {
   return utf8_lossy(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -444,9 +417,9 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
 }  // namespace
 
 IoResult<MeshWithAttributes> read_usdc(const std::string& path) {
-  IoResult<usdc::Bytes> file = read_file_bytes(path);
-  if (!file) return file.error();
-  return read_mesh(*file);
+  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
+  if (!file) return MeshIoError::os(file.error().error_number);
+  return read_mesh(ByteView(reinterpret_cast<const uint8_t*>(file->begin()), file->size));
 }
 
 }  // namespace vorrel::io
