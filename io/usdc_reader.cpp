@@ -264,17 +264,32 @@ Parsed<CrateContents> read_crate_contents(ByteView file) {
   return crate;
 }
 
-// The value of the first field called `name` in the fieldset starting at
-// `start`; field indices past the field table are skipped.
-std::optional<ValueRep> find_field(const CrateContents& crate, uint32_t start, std::string_view name) {
-  for (uint64_t p = start; p < crate.fieldsets.size(); ++p) {
-    const uint32_t field = static_cast<uint32_t>(crate.fieldsets[p]);
-    if (field == kFieldsetEnd) break;
-    if (field >= crate.fields.size()) continue;
-    if (crate.tokens[crate.fields[field].name] == name) return crate.fields[field].rep;
+// Finds the first field called `name` in the fieldset starting at a given
+// position (field indices past the field table are skipped). One backward
+// sweep answers every start, so lookups cost the same however long or
+// unterminated hostile fieldsets are.
+class FieldFinder {
+ public:
+  FieldFinder(const CrateContents& crate, std::string_view name) : crate_(crate) {
+    first_.assign(crate.fieldsets.size() + 1, kNone);
+    for (size_t p = crate.fieldsets.size(); p-- > 0;) {
+      const uint32_t field = static_cast<uint32_t>(crate.fieldsets[p]);
+      if (field == kFieldsetEnd) continue;
+      const bool named = field < crate.fields.size() && crate.tokens[crate.fields[field].name] == name;
+      first_[p] = named ? field : first_[p + 1];
+    }
   }
-  return std::nullopt;
-}
+
+  std::optional<ValueRep> find(uint32_t start) const {
+    if (start >= crate_.fieldsets.size() || first_[start] == kNone) return std::nullopt;
+    return crate_.fields[first_[start]].rep;
+  }
+
+ private:
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  const CrateContents& crate_;
+  std::vector<uint32_t> first_;
+};
 
 bool is_token(const CrateContents& crate, const std::optional<ValueRep>& rep, std::string_view text) {
   return rep && rep->is_inlined() && rep->has_type(ValueType::Token) && rep->payload() < crate.tokens.size() &&
@@ -283,10 +298,11 @@ bool is_token(const CrateContents& crate, const std::optional<ValueRep>& rep, st
 
 // The path index of the Mesh prim spec with the lowest path index.
 std::optional<uint32_t> find_mesh_prim(const CrateContents& crate) {
+  const FieldFinder type_names(crate, "typeName");
   std::optional<uint32_t> mesh;
   for (const CrateSpecEntry& spec : crate.specs) {
     if (spec.type != static_cast<int32_t>(usdc::SpecType::Prim)) continue;
-    if (!is_token(crate, find_field(crate, spec.fieldset, "typeName"), "Mesh")) continue;
+    if (!is_token(crate, type_names.find(spec.fieldset), "Mesh")) continue;
     if (!mesh || spec.path < *mesh) mesh = spec.path;
   }
   return mesh;
@@ -308,18 +324,19 @@ absl::flat_hash_map<std::string_view, uint32_t> property_fieldsets(const CrateCo
 struct MeshProperties {
   const CrateContents& crate;
   absl::flat_hash_map<std::string_view, uint32_t> fieldsets;
+  FieldFinder defaults{crate, "default"};
 
   Parsed<ValueRep> default_value(std::string_view name) const {
     const auto it = fieldsets.find(name);
     if (it == fieldsets.end()) return fmt::format("Mesh prim has no {}", name);
-    const std::optional<ValueRep> rep = find_field(crate, it->second, "default");
+    const std::optional<ValueRep> rep = defaults.find(it->second);
     if (!rep) return fmt::format("{} has no default value", name);
     return *rep;
   }
 
   bool is_left_handed() const {
     const auto it = fieldsets.find("orientation");
-    return it != fieldsets.end() && is_token(crate, find_field(crate, it->second, "default"), "leftHanded");
+    return it != fieldsets.end() && is_token(crate, defaults.find(it->second), "leftHanded");
   }
 };
 
