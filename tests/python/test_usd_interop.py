@@ -8,7 +8,18 @@ vorrel = pytest.importorskip("vorrel")
 if not (hasattr(vorrel, "save") and hasattr(vorrel, "load")):
     pytest.skip("vorrel.save / vorrel.load not available", allow_module_level=True)
 
+import importlib.util  # noqa: E402
+import pathlib  # noqa: E402
+
 from pxr import Sdf, Usd, UsdGeom  # noqa: E402
+
+# pxr's own crate writer, shared with the fixture generator.
+_spec = importlib.util.spec_from_file_location(
+    "make_fixtures", pathlib.Path(__file__).resolve().parents[1] / "data" / "usd" / "make_fixtures.py"
+)
+_fixtures = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(_fixtures)
+write_mesh = _fixtures.write_mesh
 
 
 def strip_mesh(triangles):
@@ -45,32 +56,20 @@ def test_written_files_open_in_pxr(tmp_path, extension, triangles):
     assert usd_mesh.GetPurposeAttr().GetVariability() == Sdf.VariabilityUniform
 
 
-def write_pxr_crate(path, points, counts, indices, orientation=None):
-    layer = Sdf.Layer.CreateNew(str(path))
-    stage = Usd.Stage.Open(layer)
-    usd_mesh = UsdGeom.Mesh.Define(stage, "/World/mesh")
-    usd_mesh.CreatePointsAttr(points)
-    usd_mesh.CreateFaceVertexCountsAttr(counts)
-    usd_mesh.CreateFaceVertexIndicesAttr(indices)
-    if orientation:
-        usd_mesh.CreateOrientationAttr(orientation)
-    layer.Save()
-
-
 def test_pxr_crate_files_load(tmp_path):
     square = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (2, 0, 0)]
     path = tmp_path / "mixed.usdc"
-    write_pxr_crate(path, square, [4, 3], [0, 1, 2, 3, 1, 4, 2])
+    write_mesh(str(path), square, [4, 3], [0, 1, 2, 3, 1, 4, 2])
     loaded = vorrel.load(str(path))
     assert loaded.indices().tolist() == [[0, 1, 2], [0, 2, 3], [1, 4, 2]]
     np.testing.assert_array_equal(loaded.positions(), np.array(square, dtype=np.float64))
 
     path = tmp_path / "left.usdc"
-    write_pxr_crate(path, square[:3], [3], [0, 1, 2], "leftHanded")
+    write_mesh(str(path), square[:3], [3], [0, 1, 2], "leftHanded")
     assert vorrel.load(str(path)).indices().tolist() == [[0, 2, 1]]
 
     # Enough face indices for pxr to store them with the integer coding.
     _, positions, indices = strip_mesh(12)
     path = tmp_path / "coded.usdc"
-    write_pxr_crate(path, positions.tolist(), [3] * 12, indices.ravel().tolist())
+    write_mesh(str(path), positions.tolist(), [3] * 12, indices.ravel().tolist())
     assert vorrel.load(str(path)).indices().tolist() == indices.tolist()
