@@ -1,10 +1,6 @@
 #include "io/usd.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/number_format.h"
 #include "io/utf8.h"
@@ -20,26 +17,14 @@
 namespace vorrel::io {
 namespace {
 
-// The whole file as text, read through an 8192-byte buffer.
-IoResult<std::string> read_file_text(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return MeshIoError::os(errno);
-  std::string bytes;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return MeshIoError::os(error);
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
+// The whole file, which must be valid UTF-8.
+IoResult<FileContent> read_file_text(const std::string& path) {
+  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
+  if (!file) return MeshIoError::os(file.error().error_number);
+  if (!is_valid_utf8(std::string_view(file->begin(), file->size))) {
+    return MeshIoError::io("stream did not contain valid UTF-8");
   }
-  ::close(fd);
-  if (!is_valid_utf8(bytes)) return MeshIoError::io("stream did not contain valid UTF-8");
-  return bytes;
+  return std::move(file).value();
 }
 
 // Every line with its "\n" or "\r\n" removed and a "\n" put back, so carriage
@@ -287,9 +272,9 @@ std::array<float, 6> compute_extent(std::span<const Vec3> positions) {
 }
 
 IoResult<MeshWithAttributes> read_usda(const std::string& path) {
-  IoResult<std::string> bytes = read_file_text(path);
-  if (!bytes) return bytes.error();
-  const std::string text = fold_line_ends(*bytes);
+  IoResult<FileContent> file = read_file_text(path);
+  if (!file) return file.error();
+  const std::string text = fold_line_ends(std::string_view(file->begin(), file->size));
 
   std::string failure;
   const std::optional<std::string_view> body = find_mesh_body(text, failure);

@@ -153,7 +153,8 @@ class CrateWriter {
   void add_path(int32_t path_index, int32_t element_token, int32_t jump);
   void add_spec(int32_t path_index, int32_t fieldset, SpecType type);
 
-  const CrateTables& tables() const { return tables_; }
+  const CrateTables& tables() const& { return tables_; }
+  const CrateTables& tables() const&& = delete;  // would dangle
 
  private:
   CrateTables tables_;

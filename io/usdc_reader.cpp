@@ -3,16 +3,11 @@
 // the file is compared with the file length or a fixed bound before anything
 // is allocated for it, and every offset is checked by the byte cursor.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include <fmt/format.h>
 
+#include "io/file_reader.h"
 #include "io/usd.h"
 #include "io/usdc.h"
 #include "io/utf8.h"
@@ -58,28 +53,6 @@ struct CrateContents {
   absl::flat_hash_map<uint32_t, PathEntry> paths;
   std::vector<CrateSpecEntry> specs;
 };
-
-IoResult<Bytes> read_file_bytes(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return MeshIoError::os(errno);
-  Bytes bytes;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
-  uint8_t buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return MeshIoError::os(error);
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  ::close(fd);
-  return bytes;
-}
 
 std::string bytes_text(ByteView bytes) {
   return utf8_lossy(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -291,17 +264,32 @@ Parsed<CrateContents> read_crate_contents(ByteView file) {
   return crate;
 }
 
-// The value of the first field called `name` in the fieldset starting at
-// `start`; field indices past the field table are skipped.
-std::optional<ValueRep> find_field(const CrateContents& crate, uint32_t start, std::string_view name) {
-  for (uint64_t p = start; p < crate.fieldsets.size(); ++p) {
-    const uint32_t field = static_cast<uint32_t>(crate.fieldsets[p]);
-    if (field == kFieldsetEnd) break;
-    if (field >= crate.fields.size()) continue;
-    if (crate.tokens[crate.fields[field].name] == name) return crate.fields[field].rep;
+// Finds the first field called `name` in the fieldset starting at a given
+// position (field indices past the field table are skipped). One backward
+// sweep answers every start, so lookups cost the same however long or
+// unterminated hostile fieldsets are.
+class FieldFinder {
+ public:
+  FieldFinder(const CrateContents& crate, std::string_view name) : crate_(crate) {
+    first_.assign(crate.fieldsets.size() + 1, kNone);
+    for (size_t p = crate.fieldsets.size(); p-- > 0;) {
+      const uint32_t field = static_cast<uint32_t>(crate.fieldsets[p]);
+      if (field == kFieldsetEnd) continue;
+      const bool named = field < crate.fields.size() && crate.tokens[crate.fields[field].name] == name;
+      first_[p] = named ? field : first_[p + 1];
+    }
   }
-  return std::nullopt;
-}
+
+  std::optional<ValueRep> find(uint32_t start) const {
+    if (start >= crate_.fieldsets.size() || first_[start] == kNone) return std::nullopt;
+    return crate_.fields[first_[start]].rep;
+  }
+
+ private:
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  const CrateContents& crate_;
+  std::vector<uint32_t> first_;
+};
 
 bool is_token(const CrateContents& crate, const std::optional<ValueRep>& rep, std::string_view text) {
   return rep && rep->is_inlined() && rep->has_type(ValueType::Token) && rep->payload() < crate.tokens.size() &&
@@ -310,10 +298,11 @@ bool is_token(const CrateContents& crate, const std::optional<ValueRep>& rep, st
 
 // The path index of the Mesh prim spec with the lowest path index.
 std::optional<uint32_t> find_mesh_prim(const CrateContents& crate) {
+  const FieldFinder type_names(crate, "typeName");
   std::optional<uint32_t> mesh;
   for (const CrateSpecEntry& spec : crate.specs) {
     if (spec.type != static_cast<int32_t>(usdc::SpecType::Prim)) continue;
-    if (!is_token(crate, find_field(crate, spec.fieldset, "typeName"), "Mesh")) continue;
+    if (!is_token(crate, type_names.find(spec.fieldset), "Mesh")) continue;
     if (!mesh || spec.path < *mesh) mesh = spec.path;
   }
   return mesh;
@@ -335,18 +324,19 @@ absl::flat_hash_map<std::string_view, uint32_t> property_fieldsets(const CrateCo
 struct MeshProperties {
   const CrateContents& crate;
   absl::flat_hash_map<std::string_view, uint32_t> fieldsets;
+  FieldFinder defaults{crate, "default"};
 
   Parsed<ValueRep> default_value(std::string_view name) const {
     const auto it = fieldsets.find(name);
     if (it == fieldsets.end()) return fmt::format("Mesh prim has no {}", name);
-    const std::optional<ValueRep> rep = find_field(crate, it->second, "default");
+    const std::optional<ValueRep> rep = defaults.find(it->second);
     if (!rep) return fmt::format("{} has no default value", name);
     return *rep;
   }
 
   bool is_left_handed() const {
     const auto it = fieldsets.find("orientation");
-    return it != fieldsets.end() && is_token(crate, find_field(crate, it->second, "default"), "leftHanded");
+    return it != fieldsets.end() && is_token(crate, defaults.find(it->second), "leftHanded");
   }
 };
 
@@ -444,9 +434,9 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
 }  // namespace
 
 IoResult<MeshWithAttributes> read_usdc(const std::string& path) {
-  IoResult<usdc::Bytes> file = read_file_bytes(path);
-  if (!file) return file.error();
-  return read_mesh(*file);
+  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
+  if (!file) return MeshIoError::os(file.error().error_number);
+  return read_mesh(ByteView(reinterpret_cast<const uint8_t*>(file->begin()), file->size));
 }
 
 }  // namespace vorrel::io

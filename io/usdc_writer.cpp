@@ -311,7 +311,8 @@ IoStatus save_crate(const std::string& path, const CrateTables& tables) {
 namespace vorrel::io {
 
 IoStatus write_usdc(const std::string& path, const MeshWithAttributes& mesh) {
-  return usdc::save_crate(path, usdc::build_proxy_crate(mesh).tables());
+  const usdc::CrateWriter crate = usdc::build_proxy_crate(mesh);
+  return usdc::save_crate(path, crate.tables());
 }
 
 }  // namespace vorrel::io
