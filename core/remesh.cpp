@@ -4,7 +4,6 @@
 
 #include <fmt/format.h>
 
-#include "core/memory.h"
 #include "core/progress.h"
 #include "core/remesh_ops.h"
 #include "core/sdf.h"
@@ -30,15 +29,6 @@ double mean_edge_length(const RemeshMesh& mesh, RemeshWorkspace& ws) {
 // edges: a target-face request on a zero-area input gives a target of 1e-12,
 // which would otherwise split until memory runs out.
 constexpr double kMaxRefinement = 16.0;
-
-// With the target held that way and the adaptive factor at least 0.25, no
-// legitimate remesh makes edges more than 64 times shorter, i.e. more than
-// 4096 times the triangles. Edges far longer than any grid cell (an input whose
-// extent overflows gets a degenerate grid at its huge coordinates) would
-// otherwise be halved without end; the split phase stops at this growth, and
-// never below a floor that small inputs reach legitimately.
-constexpr uint64_t kMaxSplitGrowth = 4096;
-constexpr uint64_t kMinSplitCeiling = uint64_t{1} << 18;
 
 // A given target that is not a positive finite length would make the split
 // phase halve edges without end, so it falls back to the derived one.
@@ -114,7 +104,6 @@ Expected<Mesh> isotropic_remesh(std::span<const Vec3> positions, std::span<const
   if (Status status = check_triangle_indices(triangles, positions.size())) return *status;
   RemeshMesh mesh = RemeshMesh::copy_of(positions, triangles);
   RemeshWorkspace ws;
-  ws.max_triangles = std::max(saturating_bytes(triangles.size(), kMaxSplitGrowth), kMinSplitCeiling);
   const double target = base_target(mesh, ws, params);
   if (params.adaptive) {
     adaptive_driver(mesh, ws, target, params, projection);

@@ -131,7 +131,6 @@ uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rul
     if (live_face_count(mesh, faces) == 0) continue;
     if (!(edge_length(mesh, a, b) > rule.split_above(curvature, a, b))) continue;
     if (mesh.positions.size() >= std::numeric_limits<uint32_t>::max()) break;  // no index left for a new vertex
-    if (mesh.triangles.size() >= ws.max_triangles) break;
     ws.noted.clear();
     for (uint32_t t : faces) {
       if (!mesh.is_live(t)) continue;
@@ -511,18 +510,9 @@ std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWor
   return candidates;
 }
 
-// Every pass halves the long edges it can reach, so a length ratio of 2^64 is
-// far beyond what this many passes must handle; edges that rounding cannot
-// shorten (vertices at huge coordinates) would otherwise be split for ever.
-constexpr uint64_t kMaxSplitPasses = 64;
-
 uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
   uint64_t total = 0;
-  for (uint64_t pass = 0; pass < kMaxSplitPasses; ++pass) {
-    const uint64_t splits = split_pass(mesh, ws, rule);
-    if (splits == 0) break;
-    total += splits;
-  }
+  while (const uint64_t splits = split_pass(mesh, ws, rule)) total += splits;
   return total;
 }
 

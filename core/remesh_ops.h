@@ -96,8 +96,6 @@ struct RemeshWorkspace {
   std::vector<uint32_t> valence;
   std::vector<uint8_t> fixed;
   std::vector<Vec3> normals, relaxed;
-  // Splits stop once the triangle array has this many entries.
-  uint64_t max_triangles = UINT64_MAX;
 };
 
 // Local target edge length: a constant in the uniform driver; in the adaptive

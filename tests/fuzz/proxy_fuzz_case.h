@@ -101,8 +101,12 @@ inline ProxyCase decode_proxy_case(const uint8_t* data, size_t size) {
   } else {
     job.settings = ProxySettings{};
   }
-  // The target-face rule picks 32 … 512; keep each run small.
-  if (job.settings.voxel_res > 24) job.settings.voxel_res = 24;
+  // The target-face rule picks 32 … 512; keep each run small, and the target
+  // edge in the same proportion to the cell size as the rule made it.
+  if (job.settings.voxel_res > 24) {
+    if (job.settings.target_edge) *job.settings.target_edge *= static_cast<double>(job.settings.voxel_res) / 24.0;
+    job.settings.voxel_res = 24;
+  }
   if (job.settings.remesh > 3) job.settings.remesh = 3;
   return job;
 }
