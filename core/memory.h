@@ -35,7 +35,10 @@ uint64_t saturating_bytes(uint64_t count, uint64_t size);
 template <class T>
 Status allocate_filled(std::vector<T>& out, uint64_t count, const T& value, std::string_view what) {
   const uint64_t bytes = saturating_bytes(count, sizeof(T));
-  if (Status refused = check_obtainable(what, bytes)) return refused;
+  if (Status refused = check_obtainable(what, bytes)) {
+    out = {};
+    return refused;
+  }
   try {
     out.assign(count, value);
   } catch (const std::bad_alloc&) {
