@@ -8,7 +8,7 @@ apt_packages=(
   libtinygltf-dev nlohmann-json3-dev libstb-dev
   libgtest-dev
 )
-python_packages=(numpy pytest scikit-build-core ninja mypy)
+python_packages=(numpy pytest scikit-build-core ninja mypy usd-core pygltflib)
 
 missing=()
 for pkg in "${apt_packages[@]}"; do

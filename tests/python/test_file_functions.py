@@ -198,3 +198,24 @@ def test_real_files_to_every_format(tmp_path, sample, extension):
     result = vorrel.proxy_from_path(str(path), str(out), voxel_res=24, transfer_uvs=True)
     assert result["output_faces"] > 0
     assert vorrel.load(str(out)).face_count == result["output_faces"]
+
+
+@pytest.mark.parametrize("extension", ["usda", "usdc", "glb"])
+def test_proxy_files_open_in_third_party_readers(tmp_path, cube_obj, extension):
+    out = tmp_path / f"proxy.{extension}"
+    result = vorrel.proxy_from_path(str(cube_obj), str(out), voxel_res=12)
+    if extension == "glb":
+        pygltflib = pytest.importorskip("pygltflib")
+        gltf = pygltflib.GLTF2().load(str(out))
+        assert gltf.accessors[0].count == result["output_vertices"]
+        assert gltf.accessors[1].count == 3 * result["output_faces"]
+        return
+    Usd = pytest.importorskip("pxr.Usd")
+    UsdGeom = pytest.importorskip("pxr.UsdGeom")
+    stage = Usd.Stage.Open(str(out))
+    mesh = UsdGeom.Mesh(stage.GetPrimAtPath("/proxy"))
+    assert len(mesh.GetPointsAttr().Get()) == result["output_vertices"]
+    assert len(mesh.GetFaceVertexCountsAttr().Get()) == result["output_faces"]
+    normals = mesh.GetNormalsAttr()
+    assert len(normals.Get()) == 3 * result["output_faces"]
+    assert mesh.GetNormalsInterpolation() == "faceVarying"
