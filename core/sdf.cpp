@@ -143,6 +143,11 @@ void compute_band_values(DistanceField& f) {
   });
 }
 
+// Whether the frame has cells and a per-cell array of `length` covers them all.
+bool has_cells(const DistanceField& f, uint64_t length) {
+  return f.nx > 0 && f.ny > 0 && f.nz > 0 && length / f.nx / f.ny >= f.nz;
+}
+
 // Lattice coordinate of a world coordinate, clamped to [0, n − 2].
 double lattice_coordinate(double coordinate, double origin, double h, uint64_t n) {
   const double u = (coordinate - origin) / h - 0.5;
@@ -208,6 +213,7 @@ Vec3 closest_point_on_triangle(Vec3 p, Vec3 a, Vec3 b, Vec3 c) {
 
 double sample(const DistanceField& field, Vec3 p) {
   const uint64_t n[3] = {field.nx, field.ny, field.nz};
+  if (!has_cells(field, field.values.size())) return 0.0;
   uint64_t i0[3], i1[3];
   double t[3];
   for (int axis = 0; axis < 3; ++axis) {
@@ -246,6 +252,7 @@ Expected<std::optional<SurfacePoint>> nearest_surface_point(const DistanceField&
   const int64_t n[3] = {static_cast<int64_t>(dims[0]), static_cast<int64_t>(dims[1]), static_cast<int64_t>(dims[2])};
   int64_t home[3];
   for (int axis = 0; axis < 3; ++axis) home[axis] = home_cell(p[axis], field.origin[axis], field.cell_size, dims[axis]);
+  if (!has_cells(field, field.nearest_triangle.size())) return std::optional<SurfacePoint>{};
   std::array<uint32_t, 27> tried{};
   size_t tried_count = 0;
   std::optional<SurfacePoint> best;

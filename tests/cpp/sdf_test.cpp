@@ -173,6 +173,22 @@ TEST(BuildDistanceField, IdenticalForOneAndManyThreads) {
   EXPECT_TRUE(one->band_distance == many->band_distance);
   EXPECT_TRUE(one->values == many->values);
   EXPECT_TRUE(one->far_field_done);
+
+  // Distances and states do not depend on the order of the triangles either.
+  Mesh reversed = sphere;
+  std::reverse(reversed.indices.begin(), reversed.indices.end());
+  auto other = build_distance_field(reversed.positions, reversed.indices, 48, 1, 2.6);
+  ASSERT_TRUE(other.ok());
+  EXPECT_TRUE(other->band_distance == one->band_distance);
+  EXPECT_EQ(other->states, one->states);
+}
+
+TEST(FieldQueries, EmptyFieldReadsNothing) {
+  const DistanceField empty;
+  EXPECT_EQ(sample(empty, {1, 2, 3}), 0.0);
+  auto found = nearest_surface_point(empty, {}, {}, {1, 2, 3});
+  ASSERT_TRUE(found.ok());
+  EXPECT_FALSE(found->has_value());
 }
 
 TEST(ComputeFarField, SkipsCoveredReachAndRunsOnce) {
