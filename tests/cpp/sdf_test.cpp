@@ -110,6 +110,23 @@ TEST(BuildDistanceField, ClosedCubeBandSignAndValues) {
   EXPECT_FALSE(f.far_field_done);
 }
 
+TEST(BuildDistanceField, PaddingFollowsClosingBandAndExtraPadding) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  struct PadCase {
+    uint64_t close;
+    double band;
+    uint64_t extra, pad;
+  };
+  const PadCase cases[] = {{0, 2.0, 0, 4}, {1, 2.6, 0, 6}, {2, -1.0, 0, 4}, {0, std::nan(""), 3, 5}, {0, 4.0, 2, 8}};
+  for (const PadCase& c : cases) {
+    auto f = build_distance_field(cube.positions, cube.indices, 8, c.close, c.band, c.extra);
+    ASSERT_TRUE(f.ok());
+    EXPECT_EQ(f->nx, 8 + 2 * c.pad) << c.close << " " << c.band << " " << c.extra;
+    EXPECT_EQ(f->origin.x, -0.125 * double(c.pad));
+    EXPECT_EQ(f->band_cells, c.band > 1.0 ? c.band : 1.0);
+  }
+}
+
 TEST(BuildDistanceField, ClosingErodesOnlyTheOuterAddedLayer) {
   const DistanceField f = unit_cube_field(1, 2.0);
   // pad = 1 + 2 + 2 = 5: centres at -0.625 + 0.125·(i + 0.5); the faces' surface cells are 4 and 5.

@@ -79,6 +79,15 @@ TEST(Voxelize, ClosedCubeGivesShellInsideAndOutside) {
   EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Unclassified), 0);
 }
 
+TEST(Voxelize, ExtraPaddingWidensTheFrame) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  auto grid = voxelize(cube.positions, cube.indices, 8, 3);
+  ASSERT_TRUE(grid.ok());
+  EXPECT_EQ(grid->nx, 18u);
+  EXPECT_EQ(grid->origin, (Vec3{-0.625, -0.625, -0.625}));
+  EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Inside), 7 * 7 * 7);
+}
+
 TEST(Voxelize, OpenBoxLetsTheFloodFillIn) {
   const Mesh box = box_mesh(0.0, 1.0, /*skip_top=*/true);
   auto grid = voxelize(box.positions, box.indices, 8);
