@@ -52,6 +52,11 @@ inline PyObject* check(PyObject* result) {
   return result;
 }
 
+// Throws ErrorAlreadySet when a CPython call returned a negative status.
+inline void check_status(int status) {
+  if (status < 0) throw ErrorAlreadySet{};
+}
+
 // Releases the interpreter lock for its lifetime and takes it back on every
 // exit path, exceptions included. No Python object may be touched meanwhile.
 class GilRelease {

@@ -8,7 +8,7 @@ apt_packages=(
   libtinygltf-dev nlohmann-json3-dev libstb-dev
   libgtest-dev
 )
-python_packages=(numpy pytest scikit-build-core ninja)
+python_packages=(numpy pytest scikit-build-core ninja mypy)
 
 missing=()
 for pkg in "${apt_packages[@]}"; do

@@ -5,19 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/cpp/test_support.h"
+
 namespace vorrel {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A clock the test moves by hand and a sink that records every write call.
-struct FakeConsole {
-  ProgressIo::Clock::time_point time{std::chrono::seconds(1000)};
-  std::vector<std::string> writes;
-  ProgressIo io{[](void* c) { return static_cast<FakeConsole*>(c)->time; },
-                [](void* c, std::string_view line) { static_cast<FakeConsole*>(c)->writes.emplace_back(line); },
-                this};
-};
+using test::FakeConsole;
 
 TEST(StageProgress, StartLineAndClosingLineWithRate) {
   FakeConsole console;

@@ -1,0 +1,163 @@
+#pragma once
+// Working structures and local operations of the remesher, shared by its two
+// iteration drivers (remesh.cpp) and reachable by the tests.
+//
+// The working mesh never deletes a triangle or reuses an index during the
+// iterations: removal flags a triangle, creation appends. Derived maps are
+// rebuilt from the live triangles at the start of a pass and are not updated
+// during it; touched sets keep one pass from editing a region twice. Every
+// visiting order is fixed by sorted edge keys and triangle indices, so results
+// never depend on hashing or on the thread count.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/mesh.h"
+#include "core/vec3.h"
+
+namespace vorrel {
+
+struct RemeshMesh {
+  std::vector<Vec3> positions;
+  std::vector<Triangle> triangles;
+  std::vector<uint8_t> removed;  // 1 = removed, one per triangle
+
+  static RemeshMesh copy_of(std::span<const Vec3> positions, std::span<const Triangle> triangles);
+  bool is_live(uint32_t t) const { return removed[t] == 0; }
+  uint64_t live_count() const;
+};
+
+// Undirected edges of the live triangles in increasing (smaller, larger) index
+// order, each with the live triangles having it in increasing index order.
+// Built by bucketing half-edges on their smaller endpoint (a counting sort), so
+// building is linear and allocates nothing once the buffers have grown.
+class EdgeFaceMap {
+ public:
+  static constexpr uint64_t kNone = ~uint64_t{0};
+
+  void build(const RemeshMesh& mesh);
+  uint64_t size() const { return lo_.size(); }
+  uint32_t lo(uint64_t e) const { return lo_[e]; }
+  uint32_t hi(uint64_t e) const { return hi_[e]; }
+  std::span<const uint32_t> faces(uint64_t e) const {
+    return {faces_.data() + face_start_[e], faces_.data() + face_start_[e + 1]};
+  }
+  // The edge joining a and b, or kNone.
+  uint64_t find(uint32_t a, uint32_t b) const;
+
+ private:
+  struct HalfEdge {
+    uint32_t hi;
+    uint32_t face;
+  };
+  std::vector<uint64_t> bucket_start_;  // half-edges by smaller endpoint, then edges by smaller endpoint
+  std::vector<uint64_t> cursor_;
+  std::vector<HalfEdge> half_edges_;
+  std::vector<uint64_t> edge_start_;  // first edge whose smaller endpoint is v
+  std::vector<uint32_t> lo_, hi_;
+  std::vector<uint64_t> face_start_;
+  std::vector<uint32_t> faces_;
+};
+
+// Live triangles of every vertex in increasing index order, as prefix-sum
+// arrays; a triangle that repeats a corner is listed once per corner.
+class VertexFaceMap {
+ public:
+  void build(const RemeshMesh& mesh);
+  std::span<const uint32_t> faces(uint32_t v) const {
+    if (v + uint64_t{1} >= start_.size()) return {};
+    return {faces_.data() + start_[v], faces_.data() + start_[v + 1]};
+  }
+
+ private:
+  std::vector<uint64_t> start_;
+  std::vector<uint32_t> faces_;
+};
+
+// A set of vertex indices emptied in constant time by moving to a new stamp.
+class TouchedSet {
+ public:
+  void clear();
+  void insert(uint32_t v);
+  bool contains(uint32_t v) const { return v < stamp_.size() && stamp_[v] == current_; }
+
+ private:
+  std::vector<uint32_t> stamp_;
+  uint32_t current_ = 1;
+};
+
+// One per remesh call; every pass reuses these buffers.
+struct RemeshWorkspace {
+  EdgeFaceMap edges;
+  VertexFaceMap vertex_faces;
+  TouchedSet touched;
+  std::vector<uint32_t> ring_a, ring_b, noted;
+  std::vector<uint32_t> valence;
+  std::vector<uint8_t> fixed;
+  std::vector<Vec3> normals, relaxed;
+};
+
+// Local target edge length: a constant in the uniform driver; in the adaptive
+// driver it shrinks from max_factor · base on flat regions to min_factor · base
+// where the curvature field reaches 1.
+struct LengthRule {
+  double base = 1.0;
+  bool adaptive = false;
+  double min_factor = 0.25;
+  double max_factor = 3.0;
+
+  double target(std::span<const double> curvature, uint32_t a, uint32_t b) const;
+  double split_above(std::span<const double> curvature, uint32_t a, uint32_t b) const {
+    return target(curvature, a, b) * 4.0 / 3.0;
+  }
+  double collapse_below(std::span<const double> curvature, uint32_t a, uint32_t b) const {
+    return target(curvature, a, b) * 4.0 / 5.0;
+  }
+};
+
+struct EdgeCandidate {
+  double length;
+  uint64_t edge;  // index in the EdgeFaceMap the candidates were taken from
+};
+
+// Distinct vertices other than v of v's listed triangles that are live now.
+void ring(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& out);
+
+// Splits map edge e at its midpoint; its live listed triangles are replaced by
+// two each with the same winding.
+void split_edge(RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e);
+// Moves a to the midpoint of (a, b) and retires b, unless the edge has fewer
+// than two live triangles, the rings of a and b do not share exactly two
+// vertices, or a surrounding triangle would flip. Needs both maps built.
+bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b);
+// Flips the edges whose flip brings the four valences closer to 6.
+uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws);
+// Umbrella step of every interior vertex with its normal component removed.
+void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight);
+
+// Per-vertex angle-deficit curvature in [0, 1], normalised by the deficit at
+// the 95th percentile.
+std::vector<double> curvature_field(const RemeshMesh& mesh);
+
+// Edges longer than the rule's split threshold, longest first (ties by key).
+// Builds ws.edges.
+std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
+                                            std::span<const double> curvature);
+// Edges shorter than the rule's collapse threshold, shortest first (ties by
+// key). Builds ws.edges.
+std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
+                                               std::span<const double> curvature);
+
+// Split passes until one splits nothing; returns the number of splits.
+uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule);
+// One collapse pass; returns the number of collapses.
+uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule);
+
+// Removes degenerate triangles silently and inverted and surplus non-manifold
+// triangles with a count line, then returns the compacted mesh.
+Mesh cleanup_remesh(RemeshMesh& mesh, RemeshWorkspace& ws);
+// Drops removed triangles and unreferenced vertices, keeping relative orders.
+void compact(RemeshMesh& mesh);
+
+}  // namespace vorrel

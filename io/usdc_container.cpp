@@ -1,0 +1,219 @@
+// Byte-level pieces of the crate format shared by its reader and writer.
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <climits>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "io/usdc.h"
+
+namespace vorrel::io::usdc {
+namespace {
+
+const std::string kUnexpectedEnd = "unexpected end of file";
+
+// An LZ4 block never expands data by more than 255 times (a run-length byte of
+// 255 stands for 255 output bytes), so no block of `compressed_size` bytes can
+// need more room than this, whatever size the file claims.
+uint64_t max_lz4_output(uint64_t compressed_size) {
+  if (compressed_size > UINT64_MAX / 256) return UINT64_MAX;
+  return compressed_size * 255 + 64;
+}
+
+// Decompresses one raw block into out[produced, capacity); returns the bytes
+// written or the failure text.
+Parsed<uint64_t> decompress_block(ByteView block, Bytes& out, uint64_t produced) {
+  if (block.empty()) return uint64_t{0};
+  const uint64_t capacity = std::min<uint64_t>(out.size() - produced, INT_MAX);
+  if (block.size() > INT_MAX) return std::string("lz4: compressed block larger than 2 GiB");
+  const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
+                                    reinterpret_cast<char*>(out.data() + produced), static_cast<int>(block.size()),
+                                    static_cast<int>(capacity));
+  // liblz4 reports every failure as one negative number: the block is either
+  // malformed or decodes to more than the room given.
+  if (n < 0) return fmt::format("lz4: invalid block, or decompressed data larger than {} bytes", capacity);
+  return static_cast<uint64_t>(n);
+}
+
+// The most frequent delta; ties in [-512, 511] go to the smallest value, and a
+// delta outside that range must be strictly more frequent to win.
+int32_t choose_common_value(std::span<const int32_t> deltas) {
+  std::array<uint64_t, 1024> near_counts{};
+  absl::flat_hash_map<int32_t, uint64_t> far_counts;
+  for (const int32_t d : deltas) {
+    if (d >= -512 && d <= 511) {
+      ++near_counts[static_cast<size_t>(d + 512)];
+    } else {
+      ++far_counts[d];
+    }
+  }
+  int32_t best = 0;
+  uint64_t best_count = 0;
+  for (size_t i = 0; i < near_counts.size(); ++i) {
+    if (near_counts[i] > best_count) best = static_cast<int32_t>(i) - 512, best_count = near_counts[i];
+  }
+  // Among equally frequent far deltas, the smallest keeps the choice independent
+  // of the map's iteration order.
+  int32_t best_far = 0;
+  uint64_t best_far_count = 0;
+  for (const auto& [d, count] : far_counts) {
+    if (count > best_far_count || (count == best_far_count && d < best_far)) best_far = d, best_far_count = count;
+  }
+  return best_far_count > best_count ? best_far : best;
+}
+
+}  // namespace
+
+Parsed<uint64_t> ByteCursor::read_u64() {
+  if (file_.size() < position_ || file_.size() - position_ < 8) return kUnexpectedEnd;
+  uint64_t value = 0;
+  std::memcpy(&value, file_.data() + position_, 8);
+  position_ += 8;
+  return value;
+}
+
+Parsed<ByteView> ByteCursor::take(uint64_t count) {
+  if (file_.size() < position_ || file_.size() - position_ < count) return kUnexpectedEnd;
+  const ByteView bytes = file_.subspan(position_, count);
+  position_ += count;
+  return bytes;
+}
+
+Bytes compress_chunked(ByteView bytes) {
+  Bytes out;
+  // One block holds at most LZ4_MAX_INPUT_SIZE bytes; anything longer is split
+  // into chunks rather than written as a block the codec cannot produce.
+  const size_t chunk_count = bytes.size() <= LZ4_MAX_INPUT_SIZE ? 0 : (bytes.size() - 1) / LZ4_MAX_INPUT_SIZE + 1;
+  out.push_back(static_cast<uint8_t>(chunk_count));
+  const auto append_block = [&](ByteView input) {
+    const size_t capacity = input.size() + input.size() / 10 + 20;
+    const size_t at = out.size();
+    out.resize(at + capacity);
+    const int n = LZ4_compress_default(reinterpret_cast<const char*>(input.data()),
+                                       reinterpret_cast<char*>(out.data() + at), static_cast<int>(input.size()),
+                                       static_cast<int>(std::min<size_t>(capacity, INT_MAX)));
+    out.resize(at + static_cast<size_t>(std::max(n, 0)));
+  };
+  if (chunk_count == 0) {
+    append_block(bytes);
+    return out;
+  }
+  for (size_t start = 0; start < bytes.size(); start += LZ4_MAX_INPUT_SIZE) {
+    const ByteView chunk = bytes.subspan(start, std::min<size_t>(LZ4_MAX_INPUT_SIZE, bytes.size() - start));
+    const size_t size_at = out.size();
+    append_le<uint32_t>(out, 0);
+    append_block(chunk);
+    const uint32_t size = static_cast<uint32_t>(out.size() - size_at - 4);
+    std::memcpy(out.data() + size_at, &size, 4);
+  }
+  return out;
+}
+
+Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size) {
+  if (block.empty()) return Bytes{};
+  Bytes out(std::min(expected_size, max_lz4_output(block.size())));
+  const uint8_t chunk_count = block[0];
+  uint64_t produced = 0;
+  if (chunk_count == 0) {
+    Parsed<uint64_t> n = decompress_block(block.subspan(1), out, 0);
+    if (!n) return n.error();
+    produced = *n;
+  } else {
+    uint64_t p = 1;
+    for (uint8_t chunk = 0; chunk < chunk_count; ++chunk) {
+      if (block.size() - p < 4) return kUnexpectedEnd;
+      uint32_t size = 0;
+      std::memcpy(&size, block.data() + p, 4);
+      if (block.size() - p - 4 < size) return std::string("lz4 chunk out of bounds");
+      Parsed<uint64_t> n = decompress_block(block.subspan(p + 4, size), out, produced);
+      if (!n) return n.error();
+      produced += *n;
+      p += 4 + uint64_t{size};
+    }
+  }
+  out.resize(std::min<uint64_t>(produced, out.size()));
+  return out;
+}
+
+void write_compressed_ints(std::span<const int32_t> values, Bytes& out) {
+  std::vector<int32_t> deltas(values.size());
+  uint32_t previous = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    deltas[i] = static_cast<int32_t>(static_cast<uint32_t>(values[i]) - previous);
+    previous = static_cast<uint32_t>(values[i]);
+  }
+  const int32_t common = choose_common_value(deltas);
+
+  const size_t code_bytes = (values.size() + 3) / 4;
+  Bytes buffer;
+  buffer.reserve(4 + code_bytes + 4 * values.size());
+  append_le(buffer, common);
+  buffer.resize(4 + code_bytes, 0);
+  for (size_t i = 0; i < deltas.size(); ++i) {
+    const int32_t d = deltas[i];
+    uint8_t code = 0;
+    if (d == common) {
+      code = 0;
+    } else if (d >= INT8_MIN && d <= INT8_MAX) {
+      code = 1, append_le(buffer, static_cast<int8_t>(d));
+    } else if (d >= INT16_MIN && d <= INT16_MAX) {
+      code = 2, append_le(buffer, static_cast<int16_t>(d));
+    } else {
+      code = 3, append_le(buffer, d);
+    }
+    buffer[4 + i / 4] |= static_cast<uint8_t>(code << (2 * (i % 4)));
+  }
+  const Bytes block = compress_chunked(buffer);
+  append_le<uint64_t>(out, block.size());
+  out.insert(out.end(), block.begin(), block.end());
+}
+
+Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count) {
+  Parsed<uint64_t> size = cursor.read_u64();
+  if (!size) return size.error();
+  if (*size > cursor.file_size()) return std::string("compressed blob size out of bounds");
+  Parsed<ByteView> block = cursor.take(*size);
+  if (!block) return block.error();
+  if (count == 0) return std::vector<int32_t>{};
+
+  // count is bounded by the caller (at most 1.6e9), so these sums cannot overflow.
+  const uint64_t code_bytes = (count + 3) / 4;
+  Parsed<Bytes> buffer = decompress_chunked(*block, 4 + code_bytes + 4 * count);
+  if (!buffer) return buffer.error();
+  const Bytes& b = *buffer;
+  if (b.size() < 4 + code_bytes) return std::string("compressed ints truncated");
+
+  int32_t common = 0;
+  std::memcpy(&common, b.data(), 4);
+  std::vector<int32_t> values(count);
+  uint64_t p = 4 + code_bytes;
+  uint32_t running = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t code = (b[4 + i / 4] >> (2 * (i % 4))) & 3;
+    int32_t delta = common;
+    if (code != 0) {
+      const uint64_t width = code == 1 ? 1 : (code == 2 ? 2 : 4);
+      if (b.size() - p < width) return std::string("int payload truncated");
+      if (code == 1) {
+        delta = static_cast<int8_t>(b[p]);
+      } else if (code == 2) {
+        int16_t v = 0;
+        std::memcpy(&v, b.data() + p, 2);
+        delta = v;
+      } else {
+        std::memcpy(&delta, b.data() + p, 4);
+      }
+      p += width;
+    }
+    running += static_cast<uint32_t>(delta);
+    values[i] = static_cast<int32_t>(running);
+  }
+  return values;
+}
+
+}  // namespace vorrel::io::usdc

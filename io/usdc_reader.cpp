@@ -1,0 +1,442 @@
+// The crate reader: decodes the tables of a crate file, finds the Mesh prim with
+// the lowest path index and reads its points and face arrays. Every count from
+// the file is compared with the file length or a fixed bound before anything
+// is allocated for it, and every offset is checked by the byte cursor.
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "io/file_reader.h"
+#include "io/usd.h"
+#include "io/usdc.h"
+#include "io/utf8.h"
+
+namespace vorrel::io {
+namespace {
+
+using usdc::ByteCursor;
+using usdc::Bytes;
+using usdc::ByteView;
+using usdc::CrateField;
+using usdc::Parsed;
+using usdc::ValueRep;
+using usdc::ValueType;
+
+constexpr uint64_t kMaxSections = 64;
+constexpr uint64_t kMaxTokenText = uint64_t{8} << 30;
+constexpr uint64_t kMaxArrayLength = 1600000000;
+constexpr uint64_t kMaxPoints = kMaxVertices;
+constexpr uint32_t kFieldsetEnd = 0xFFFFFFFF;
+
+struct SectionEntry {
+  uint64_t start = 0;
+};
+
+struct PathEntry {
+  bool has_parent = false;
+  uint32_t parent = 0;
+  uint32_t element = 0;  // token index
+  bool is_property = false;
+};
+
+struct CrateSpecEntry {
+  uint32_t path = 0;
+  uint32_t fieldset = 0;
+  int32_t type = 0;
+};
+
+struct CrateContents {
+  std::vector<std::string> tokens;
+  std::vector<CrateField> fields;
+  std::vector<int32_t> fieldsets;
+  absl::flat_hash_map<uint32_t, PathEntry> paths;
+  std::vector<CrateSpecEntry> specs;
+};
+
+std::string bytes_text(ByteView bytes) {
+  return utf8_lossy(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::optional<std::string> check_header(ByteView file) {
+  if (file.size() < usdc::kHeaderSize || std::memcmp(file.data(), usdc::kMagic.data(), 8) != 0) {
+    return "not a USD crate file";
+  }
+  if (file[8] != 0 || file[9] < 4) {
+    return fmt::format("crate file version {}.{} unsupported (need 0.4.0+)", file[8], file[9]);
+  }
+  return std::nullopt;
+}
+
+Parsed<absl::flat_hash_map<std::string, SectionEntry>> read_table_of_contents(ByteView file) {
+  uint64_t toc = 0;
+  std::memcpy(&toc, file.data() + 16, 8);
+  ByteCursor cursor(file, toc);
+  Parsed<uint64_t> count = cursor.read_u64();
+  if (!count) return count.error();
+  if (*count > kMaxSections) return std::string("implausible section count");
+  absl::flat_hash_map<std::string, SectionEntry> sections;
+  for (uint64_t i = 0; i < *count; ++i) {
+    Parsed<ByteView> entry = cursor.take(32);
+    if (!entry) return entry.error();
+    const ByteView raw_name = entry->subspan(0, 16);
+    const size_t name_length = std::find(raw_name.begin(), raw_name.end(), 0) - raw_name.begin();
+    std::string name = bytes_text(raw_name.subspan(0, name_length));
+    uint64_t start = 0, size = 0;
+    std::memcpy(&start, entry->data() + 16, 8);
+    std::memcpy(&size, entry->data() + 24, 8);
+    if (start > file.size() || size > file.size() - start) return fmt::format("section {} out of bounds", name);
+    sections[std::move(name)] = {start};
+  }
+  return sections;
+}
+
+Parsed<std::vector<std::string>> read_tokens(ByteCursor& cursor) {
+  Parsed<uint64_t> count = cursor.read_u64();
+  if (!count) return count.error();
+  Parsed<uint64_t> text_size = cursor.read_u64();
+  if (!text_size) return text_size.error();
+  Parsed<uint64_t> compressed_size = cursor.read_u64();
+  if (!compressed_size) return compressed_size.error();
+  if (*text_size > kMaxTokenText || *count > *text_size + 1) return std::string("implausible token table");
+  Parsed<ByteView> block = cursor.take(*compressed_size);
+  if (!block) return block.error();
+  Parsed<Bytes> text = usdc::decompress_chunked(*block, *text_size);
+  if (!text) return text.error();
+
+  std::vector<std::string> tokens;
+  tokens.reserve(std::min<uint64_t>(*count, text->size() + 1));
+  const ByteView all(*text);
+  size_t piece_start = 0;
+  while (tokens.size() < *count) {
+    const size_t end = std::find(all.begin() + piece_start, all.end(), 0) - all.begin();
+    tokens.push_back(bytes_text(all.subspan(piece_start, end - piece_start)));
+    if (end == all.size()) break;
+    piece_start = end + 1;
+  }
+  if (tokens.size() < *count) return std::string("token table truncated");
+  return tokens;
+}
+
+// A table count, refused when it exceeds the file length: every entry takes at
+// least some bytes of the file.
+Parsed<uint64_t> read_table_count(ByteCursor& cursor, const char* implausible_text) {
+  Parsed<uint64_t> count = cursor.read_u64();
+  if (!count) return count.error();
+  if (*count > cursor.file_size()) return std::string(implausible_text);
+  return *count;
+}
+
+Parsed<std::vector<CrateField>> read_fields(ByteCursor& cursor, uint64_t token_count) {
+  Parsed<uint64_t> count = read_table_count(cursor, "implausible field count");
+  if (!count) return count.error();
+  Parsed<std::vector<int32_t>> names = usdc::read_compressed_ints(cursor, *count);
+  if (!names) return names.error();
+  Parsed<uint64_t> compressed_size = cursor.read_u64();
+  if (!compressed_size) return compressed_size.error();
+  Parsed<ByteView> block = cursor.take(*compressed_size);
+  if (!block) return block.error();
+  Parsed<Bytes> reps = usdc::decompress_chunked(*block, 8 * *count);
+  if (!reps) return reps.error();
+  if (reps->size() < 8 * *count) return std::string("field reps truncated");
+
+  std::vector<CrateField> fields(*count);
+  for (uint64_t i = 0; i < *count; ++i) {
+    const uint32_t name = static_cast<uint32_t>((*names)[i]);
+    if (name >= token_count) return std::string("field token index out of range");
+    fields[i].name = name;
+    std::memcpy(&fields[i].rep.bits, reps->data() + 8 * i, 8);
+  }
+  return fields;
+}
+
+// Reads `n` values of each of the given arrays, in order.
+template <size_t N>
+std::optional<std::string> read_int_columns(ByteCursor& cursor, uint64_t n,
+                                            std::array<std::vector<int32_t>*, N> columns) {
+  for (std::vector<int32_t>* column : columns) {
+    Parsed<std::vector<int32_t>> values = usdc::read_compressed_ints(cursor, n);
+    if (!values) return values.error();
+    *column = std::move(values).value();
+  }
+  return std::nullopt;
+}
+
+// Walks the depth-first path list. The consumed count bounds the total walk by
+// the entry count, so a hostile jump table cannot loop or grow the stack
+// without end.
+Parsed<absl::flat_hash_map<uint32_t, PathEntry>> decode_path_tree(const std::vector<int32_t>& path_indices,
+                                                                  const std::vector<int32_t>& element_tokens,
+                                                                  const std::vector<int32_t>& jumps,
+                                                                  uint64_t token_count) {
+  const std::string malformed = "malformed path tree";
+  const uint64_t n = path_indices.size();
+  absl::flat_hash_map<uint32_t, PathEntry> paths;
+  if (n == 0) return paths;
+  struct Pending {
+    uint64_t start;
+    bool has_parent;
+    uint32_t parent;
+  };
+  std::vector<Pending> stack = {{0, false, 0}};
+  uint64_t consumed = 0;
+  while (!stack.empty()) {
+    auto [i, has_parent, parent] = stack.back();
+    stack.pop_back();
+    if (consumed > n || i >= n) return malformed;
+    for (uint64_t walked = 1;; ++i, ++walked) {
+      if (i >= n) return malformed;
+      const int64_t element = element_tokens[i];
+      const uint64_t token = static_cast<uint64_t>(element < 0 ? -element : element);
+      if (token >= token_count) return std::string("path entry out of range");
+      const uint32_t path = static_cast<uint32_t>(path_indices[i]);
+      paths[path] = {has_parent, parent, static_cast<uint32_t>(token), element < 0};
+      const int64_t jump = jumps[i];
+      if (jump <= -2) {
+        consumed += walked;
+        break;
+      }
+      if (jump > 0) stack.push_back({i + static_cast<uint64_t>(jump), has_parent, parent});
+      if (jump != 0) has_parent = true, parent = path;
+      if (consumed + walked > n) return malformed;
+    }
+  }
+  return paths;
+}
+
+Parsed<CrateContents> read_crate_contents(ByteView file) {
+  Parsed<absl::flat_hash_map<std::string, SectionEntry>> sections = read_table_of_contents(file);
+  if (!sections) return sections.error();
+  const auto cursor_at = [&](const char* name) -> Parsed<ByteCursor> {
+    const auto it = sections->find(name);
+    if (it == sections->end()) return fmt::format("missing {} section", name);
+    return ByteCursor(file, it->second.start);
+  };
+  CrateContents crate;
+
+  Parsed<ByteCursor> tokens_cursor = cursor_at("TOKENS");
+  if (!tokens_cursor) return tokens_cursor.error();
+  Parsed<std::vector<std::string>> tokens = read_tokens(*tokens_cursor);
+  if (!tokens) return tokens.error();
+  crate.tokens = std::move(tokens).value();
+  const uint64_t k = crate.tokens.size();
+
+  Parsed<ByteCursor> fields_cursor = cursor_at("FIELDS");
+  if (!fields_cursor) return fields_cursor.error();
+  Parsed<std::vector<CrateField>> fields = read_fields(*fields_cursor, k);
+  if (!fields) return fields.error();
+  crate.fields = std::move(fields).value();
+
+  Parsed<ByteCursor> fieldsets_cursor = cursor_at("FIELDSETS");
+  if (!fieldsets_cursor) return fieldsets_cursor.error();
+  Parsed<uint64_t> fieldset_count = read_table_count(*fieldsets_cursor, "implausible fieldset count");
+  if (!fieldset_count) return fieldset_count.error();
+  Parsed<std::vector<int32_t>> fieldsets = usdc::read_compressed_ints(*fieldsets_cursor, *fieldset_count);
+  if (!fieldsets) return fieldsets.error();
+  crate.fieldsets = std::move(fieldsets).value();
+
+  Parsed<ByteCursor> paths_cursor = cursor_at("PATHS");
+  if (!paths_cursor) return paths_cursor.error();
+  Parsed<uint64_t> path_count = paths_cursor->read_u64();
+  if (!path_count) return path_count.error();
+  Parsed<uint64_t> entry_count = read_table_count(*paths_cursor, "implausible path count");
+  if (!entry_count) return entry_count.error();
+  std::vector<int32_t> path_indices, element_tokens, jumps;
+  if (auto failure = read_int_columns<3>(*paths_cursor, *entry_count, {&path_indices, &element_tokens, &jumps})) {
+    return *failure;
+  }
+  Parsed<absl::flat_hash_map<uint32_t, PathEntry>> paths = decode_path_tree(path_indices, element_tokens, jumps, k);
+  if (!paths) return paths.error();
+  crate.paths = std::move(paths).value();
+
+  Parsed<ByteCursor> specs_cursor = cursor_at("SPECS");
+  if (!specs_cursor) return specs_cursor.error();
+  Parsed<uint64_t> spec_count = read_table_count(*specs_cursor, "implausible spec count");
+  if (!spec_count) return spec_count.error();
+  std::vector<int32_t> spec_paths, spec_fieldsets, spec_types;
+  if (auto failure = read_int_columns<3>(*specs_cursor, *spec_count, {&spec_paths, &spec_fieldsets, &spec_types})) {
+    return *failure;
+  }
+  crate.specs.resize(*spec_count);
+  for (uint64_t i = 0; i < *spec_count; ++i) {
+    crate.specs[i] = {static_cast<uint32_t>(spec_paths[i]), static_cast<uint32_t>(spec_fieldsets[i]), spec_types[i]};
+  }
+  return crate;
+}
+
+// Finds the first field called `name` in the fieldset starting at a given
+// position (field indices past the field table are skipped). One backward
+// sweep answers every start, so lookups cost the same however long or
+// unterminated hostile fieldsets are.
+class FieldFinder {
+ public:
+  FieldFinder(const CrateContents& crate, std::string_view name) : crate_(crate) {
+    first_.assign(crate.fieldsets.size() + 1, kNone);
+    for (size_t p = crate.fieldsets.size(); p-- > 0;) {
+      const uint32_t field = static_cast<uint32_t>(crate.fieldsets[p]);
+      if (field == kFieldsetEnd) continue;
+      const bool named = field < crate.fields.size() && crate.tokens[crate.fields[field].name] == name;
+      first_[p] = named ? field : first_[p + 1];
+    }
+  }
+
+  std::optional<ValueRep> find(uint32_t start) const {
+    if (start >= crate_.fieldsets.size() || first_[start] == kNone) return std::nullopt;
+    return crate_.fields[first_[start]].rep;
+  }
+
+ private:
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  const CrateContents& crate_;
+  std::vector<uint32_t> first_;
+};
+
+bool is_token(const CrateContents& crate, const std::optional<ValueRep>& rep, std::string_view text) {
+  return rep && rep->is_inlined() && rep->has_type(ValueType::Token) && rep->payload() < crate.tokens.size() &&
+         crate.tokens[rep->payload()] == text;
+}
+
+// The path index of the Mesh prim spec with the lowest path index.
+std::optional<uint32_t> find_mesh_prim(const CrateContents& crate) {
+  const FieldFinder type_names(crate, "typeName");
+  std::optional<uint32_t> mesh;
+  for (const CrateSpecEntry& spec : crate.specs) {
+    if (spec.type != static_cast<int32_t>(usdc::SpecType::Prim)) continue;
+    if (!is_token(crate, type_names.find(spec.fieldset), "Mesh")) continue;
+    if (!mesh || spec.path < *mesh) mesh = spec.path;
+  }
+  return mesh;
+}
+
+absl::flat_hash_map<std::string_view, uint32_t> property_fieldsets(const CrateContents& crate, uint32_t prim) {
+  absl::flat_hash_map<std::string_view, uint32_t> properties;
+  for (const CrateSpecEntry& spec : crate.specs) {
+    if (spec.type != static_cast<int32_t>(usdc::SpecType::Attribute)) continue;
+    const auto it = crate.paths.find(spec.path);
+    if (it == crate.paths.end()) continue;
+    const PathEntry& entry = it->second;
+    if (!entry.has_parent || !entry.is_property || entry.parent != prim) continue;
+    properties[crate.tokens[entry.element]] = spec.fieldset;
+  }
+  return properties;
+}
+
+struct MeshProperties {
+  const CrateContents& crate;
+  absl::flat_hash_map<std::string_view, uint32_t> fieldsets;
+  FieldFinder defaults{crate, "default"};
+
+  Parsed<ValueRep> default_value(std::string_view name) const {
+    const auto it = fieldsets.find(name);
+    if (it == fieldsets.end()) return fmt::format("Mesh prim has no {}", name);
+    const std::optional<ValueRep> rep = defaults.find(it->second);
+    if (!rep) return fmt::format("{} has no default value", name);
+    return *rep;
+  }
+
+  bool is_left_handed() const {
+    const auto it = fieldsets.find("orientation");
+    return it != fieldsets.end() && is_token(crate, defaults.find(it->second), "leftHanded");
+  }
+};
+
+template <class T>
+void widen_triples(ByteView bytes, std::vector<Vec3>& points) {
+  for (size_t i = 0; i < points.size(); ++i) {
+    T xyz[3];
+    std::memcpy(xyz, bytes.data() + i * sizeof xyz, sizeof xyz);
+    points[i] = {static_cast<double>(xyz[0]), static_cast<double>(xyz[1]), static_cast<double>(xyz[2])};
+  }
+}
+
+Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
+  const bool is_float = rep.has_type(ValueType::Float3);
+  if (!rep.is_array() || !(is_float || rep.has_type(ValueType::Double3))) {
+    return std::string("points must be float3[] or double3[]");
+  }
+  if (rep.is_compressed()) return std::string("compressed vec arrays not supported");
+  ByteCursor cursor(file, rep.payload());
+  Parsed<uint64_t> count = cursor.read_u64();
+  if (!count) return count.error();
+  if (*count > kMaxPoints) return std::string("implausible point count");
+  Parsed<ByteView> bytes = cursor.take(*count * (is_float ? 12 : 24));
+  if (!bytes) return bytes.error();
+  std::vector<Vec3> points(*count);
+  if (is_float) {
+    widen_triples<float>(*bytes, points);
+  } else {
+    widen_triples<double>(*bytes, points);
+  }
+  return points;
+}
+
+Parsed<std::vector<int64_t>> read_int_array(ByteView file, ValueRep rep) {
+  if (!rep.is_array() || !rep.has_type(ValueType::Int)) return std::string("expected an int[] value");
+  ByteCursor cursor(file, rep.payload());
+  Parsed<uint64_t> count = cursor.read_u64();
+  if (!count) return count.error();
+  if (*count > kMaxArrayLength) return std::string("implausible array length");
+  std::vector<int32_t> values;
+  if (rep.is_compressed()) {
+    Parsed<std::vector<int32_t>> coded = usdc::read_compressed_ints(cursor, *count);
+    if (!coded) return coded.error();
+    values = std::move(coded).value();
+  } else {
+    Parsed<ByteView> bytes = cursor.take(*count * 4);
+    if (!bytes) return bytes.error();
+    values.resize(*count);
+    std::memcpy(values.data(), bytes->data(), bytes->size());
+  }
+  return std::vector<int64_t>(values.begin(), values.end());
+}
+
+IoResult<MeshWithAttributes> read_mesh(ByteView file) {
+  if (std::optional<std::string> failure = check_header(file)) return MeshIoError::usd_parse(*failure);
+  Parsed<CrateContents> crate = read_crate_contents(file);
+  if (!crate) return MeshIoError::usd_parse(crate.error());
+  const std::optional<uint32_t> prim = find_mesh_prim(*crate);
+  if (!prim) return MeshIoError::usd_parse("no Mesh prim found");
+  const MeshProperties properties{*crate, property_fieldsets(*crate, *prim)};
+
+  Parsed<ValueRep> points_rep = properties.default_value("points");
+  if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
+  Parsed<std::vector<Vec3>> points = read_points(file, *points_rep);
+  if (!points) return MeshIoError::usd_parse(points.error());
+  std::array<std::vector<int64_t>, 2> face_arrays;
+  const std::array<std::string_view, 2> face_names = {"faceVertexCounts", "faceVertexIndices"};
+  for (size_t a = 0; a < 2; ++a) {
+    Parsed<ValueRep> rep = properties.default_value(face_names[a]);
+    if (!rep) return MeshIoError::usd_parse(rep.error());
+    Parsed<std::vector<int64_t>> values = read_int_array(file, *rep);
+    if (!values) return MeshIoError::usd_parse(values.error());
+    face_arrays[a] = std::move(values).value();
+  }
+  const bool left_handed = properties.is_left_handed();
+
+  Expected<std::vector<Triangle>, std::string> triangles = triangulate_faces(face_arrays[0], face_arrays[1]);
+  if (!triangles) return MeshIoError::usd_parse(triangles.error());
+  const uint64_t point_count = points->size();
+  for (Triangle& t : *triangles) {
+    if (left_handed) std::swap(t[1], t[2]);
+    if (t[0] >= point_count || t[1] >= point_count || t[2] >= point_count) {
+      return MeshIoError::usd_parse("faceVertexIndices out of range");
+    }
+  }
+  if (point_count > kMaxVertices) return MeshIoError::too_large("vertex", point_count, kMaxVertices);
+  if (triangles->size() > kMaxTriangles) return MeshIoError::too_large("triangle", triangles->size(), kMaxTriangles);
+
+  MeshWithAttributes mesh;
+  mesh.positions = std::move(points).value();
+  mesh.indices = std::move(triangles).value();
+  return mesh;
+}
+
+}  // namespace
+
+IoResult<MeshWithAttributes> read_usdc(const std::string& path) {
+  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
+  if (!file) return MeshIoError::os(file.error().error_number);
+  return read_mesh(ByteView(reinterpret_cast<const uint8_t*>(file->begin()), file->size));
+}
+
+}  // namespace vorrel::io
