@@ -48,6 +48,21 @@ CellRange band_cells_of(const Vec3& lo, const Vec3& hi, const DistanceField& f, 
   return r;
 }
 
+// Narrows [x_lo, x_hi] to the cells of row (py, pz) whose centres can lie in
+// the sphere |p − centre|² ≤ limit, keeping one spare cell on each side so the
+// exact per-cell test alone decides at the ends; false when none can.
+bool row_meets_sphere(const DistanceField& f, Vec3 centre, double limit, double py, double pz, uint64_t& x_lo,
+                      uint64_t& x_hi) {
+  const double across = (py - centre.y) * (py - centre.y) + (pz - centre.z) * (pz - centre.z);
+  if (!(across <= limit)) return false;
+  const double half = std::sqrt(limit - across);
+  const double lo = std::floor((centre.x - half - f.origin.x) / f.cell_size - 0.5) - 1.0;
+  const double hi = std::ceil((centre.x + half - f.origin.x) / f.cell_size - 0.5) + 1.0;
+  if (lo > static_cast<double>(x_lo)) x_lo = lo >= static_cast<double>(x_hi) ? x_hi : static_cast<uint64_t>(lo);
+  if (hi < static_cast<double>(x_hi)) x_hi = hi <= static_cast<double>(x_lo) ? x_lo : static_cast<uint64_t>(hi);
+  return true;
+}
+
 // Lowers the band entries of every cell centre within `reach` of triangle t and
 // marks those within half a diagonal as Surface. Cells whose centre is farther
 // than the reach from the triangle's plane or from its bounding sphere (with a
@@ -73,7 +88,9 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
     for (uint64_t y = range.lo[1]; y <= range.hi[1]; ++y) {
       const double py = f.origin.y + h * (static_cast<double>(y) + 0.5);
       const uint64_t row = f.nx * (y + f.ny * z);
-      for (uint64_t x = range.lo[0]; x <= range.hi[0]; ++x) {
+      uint64_t x_lo = range.lo[0], x_hi = range.hi[0];
+      if (!row_meets_sphere(f, centroid, sphere_limit, py, pz, x_lo, x_hi)) continue;
+      for (uint64_t x = x_lo; x <= x_hi; ++x) {
         const Vec3 p{f.origin.x + h * (static_cast<double>(x) + 0.5), py, pz};
         if (use_plane && std::abs(dot(p - a, unit_normal)) > plane_limit) continue;
         if (norm_squared(p - centroid) > sphere_limit) continue;
