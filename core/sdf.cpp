@@ -187,8 +187,9 @@ Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, st
   if (Status bad = check_triangle_indices(triangles, positions.size())) return *bad;
   const Bounds box = bounding_box(positions);
   const double band_ceil = band > 0.0 ? std::ceil(std::min(band, 1e9)) : 0.0;
-  const uint64_t pad = std::max<uint64_t>(close + static_cast<uint64_t>(band_ceil) + 2 + extra_pad, 2);
+  const uint64_t pad = saturating_add(saturating_add(close, static_cast<uint64_t>(band_ceil) + 2), extra_pad);
   const GridDims dims = grid_dims(box.max - box.min, voxel_res, pad);
+  if (Status too_large = check_cell_budget(dims)) return *too_large;
 
   DistanceField f;
   f.nx = dims.nx;

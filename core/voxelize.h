@@ -44,6 +44,16 @@ Bounds bounding_box(std::span<const Vec3> positions);
 // (and saying so on the console).
 GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad);
 
+// Fails when the grid exceeds the cell budget even at resolution 1 (only an
+// enormous padding does that), so no caller allocates or indexes beyond it.
+Status check_cell_budget(const GridDims& dims);
+
+// a + b, or the largest count when the sum does not fit.
+inline uint64_t saturating_add(uint64_t a, uint64_t b) {
+  uint64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? ~uint64_t{0} : sum;
+}
+
 // Binary voxelization with 2 + `extra_pad` empty cells around the bounding box.
 // Fails with an internal error when a triangle index is not below the vertex count.
 Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,

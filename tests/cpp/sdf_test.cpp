@@ -127,6 +127,17 @@ TEST(BuildDistanceField, PaddingFollowsClosingBandAndExtraPadding) {
   }
 }
 
+TEST(BuildDistanceField, ClosingBeyondTheBudgetIsAnInternalError) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  for (uint64_t close : {uint64_t{1} << 20, ~uint64_t{0}}) {
+    ::testing::internal::CaptureStderr();
+    auto f = build_distance_field(cube.positions, cube.indices, 8, close, 2.0);
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(f.ok());
+    EXPECT_NE(f.error().message.find("exceeds the 1073741824 cell budget"), std::string::npos);
+  }
+}
+
 TEST(BuildDistanceField, ClosingErodesOnlyTheOuterAddedLayer) {
   const DistanceField f = unit_cube_field(1, 2.0);
   // pad = 1 + 2 + 2 = 5: centres at -0.625 + 0.125·(i + 0.5); the faces' surface cells are 4 and 5.

@@ -112,6 +112,15 @@ TEST(Voxelize, TriangleIndexOutOfRangeIsAnInternalError) {
   EXPECT_EQ(grid.error().message, index_out_of_range(3, 3).message);
 }
 
+TEST(Voxelize, PaddingBeyondTheBudgetIsAnInternalError) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  ::testing::internal::CaptureStderr();
+  auto grid = voxelize(cube.positions, cube.indices, 8, uint64_t{1} << 62);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(grid.ok());
+  EXPECT_NE(grid.error().message.find("exceeds the 1073741824 cell budget"), std::string::npos);
+}
+
 TEST(Voxelize, IdenticalForOneAndManyThreads) {
   const Mesh sphere = testing::sphere_mesh({0.1, 0.2, 0.3}, 1.0, 24, 48);
   auto [one, many] = single_and_multi_threaded([&] { return voxelize(sphere.positions, sphere.indices, 64); });
