@@ -162,7 +162,8 @@ void compute_band_values(DistanceField& f) {
 
 // Whether the frame has cells and a per-cell array of `length` covers them all.
 bool has_cells(const DistanceField& f, uint64_t length) {
-  return f.nx > 0 && f.ny > 0 && f.nz > 0 && length / f.nx / f.ny >= f.nz;
+  const std::optional<uint64_t> count = checked_cell_count(f.nx, f.ny, f.nz);
+  return count && *count > 0 && *count <= length;
 }
 
 // Lattice coordinate of a world coordinate, clamped to [0, n − 2].

@@ -177,9 +177,11 @@ TEST(ExtractIsoSurface, IdenticalForOneAndManyThreads) {
   EXPECT_TRUE(one.positions == many.positions);
 }
 
-TEST(ExtractIsoSurface, ShortValueArrayGivesEmptyMesh) {
+TEST(ExtractIsoSurface, ArrayShorterThanTheGridGivesEmptyMesh) {
   const std::vector<float> values(7, -1.0f);
   EXPECT_EQ(extract_iso_surface(values, 2, 2, 2, {0, 0, 0}, 1.0, 0.0).positions.size(), 0u);
+  const uint64_t wrap = uint64_t{1} << 32;  // wrap · wrap · 2 overflows to 0
+  EXPECT_EQ(extract_iso_surface(values, wrap, wrap, 2, {0, 0, 0}, 1.0, 0.0).positions.size(), 0u);
 }
 
 }  // namespace
