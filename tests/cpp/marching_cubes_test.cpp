@@ -46,8 +46,8 @@ TEST(MarchingCubesTables, TellingEntriesAndRowStatistics) {
     ASSERT_LE(r.size(), 15u) << c;
     ++rows_with[r.size() / 3];
   }
-  // Every complement of two inside corners on a face diagonal is a tunnel of
-  // four triangles here, so one row more has four triangles and one fewer two.
+  // Two inside corners on a face diagonal give two separate triangles, while
+  // their complements (two outside corners) give a tunnel of four triangles.
   EXPECT_EQ(rows_with, (std::vector<int>{2, 16, 50, 80, 76, 32}));
 }
 
