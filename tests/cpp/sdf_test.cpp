@@ -138,6 +138,28 @@ TEST(BuildDistanceField, ClosingBeyondTheBudgetIsAnInternalError) {
   }
 }
 
+// Distance from p to the solid unit cube (0 inside).
+double distance_to_unit_cube(Vec3 p) {
+  Vec3 outside;
+  for (int axis = 0; axis < 3; ++axis) outside[axis] = std::max({0.0, -p[axis], p[axis] - 1.0});
+  return norm(outside);
+}
+
+TEST(BuildDistanceField, IsoLevelOfOneCellWrapsTheCubeAtAboutOneCell) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  auto f = build_distance_field(cube.positions, cube.indices, 16, 0, 2.0);
+  ASSERT_TRUE(f.ok());
+  const double h = f->cell_size;
+  compute_far_field(*f, h);
+  const Mesh proxy = extract_iso_surface(f->values, f->nx, f->ny, f->nz, f->origin, h, h);
+  EXPECT_TRUE(testing::is_closed_and_oriented(proxy));
+  for (const Vec3& p : proxy.positions) {
+    const double d = distance_to_unit_cube(p) / h;
+    EXPECT_GT(d, 0.7);
+    EXPECT_LT(d, 1.35);
+  }
+}
+
 TEST(BuildDistanceField, ClosingErodesOnlyTheOuterAddedLayer) {
   const DistanceField f = unit_cube_field(1, 2.0);
   // pad = 1 + 2 + 2 = 5: centres at -0.625 + 0.125·(i + 0.5); the faces' surface cells are 4 and 5.
