@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/parallel.h"
 #include "core/progress.h"
@@ -105,14 +106,46 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
   }
 }
 
+// Spreads the low 21 bits of v to every third bit.
+uint64_t spread_bits(uint64_t v) {
+  v &= 0x1FFFFF;
+  v = (v | v << 32) & 0x1F00000000FFFFull;
+  v = (v | v << 16) & 0x1F0000FF0000FFull;
+  v = (v | v << 8) & 0x100F00F00F00F00Full;
+  v = (v | v << 4) & 0x10C30C30C30C30C3ull;
+  v = (v | v << 2) & 0x1249249249249249ull;
+  return v;
+}
+
+// Triangle indices sorted along a Morton curve through their first corners'
+// cells, so that concurrent tasks update nearby band entries. Only the visiting
+// order changes: the packed minimum makes the band independent of it.
+std::vector<uint32_t> spatial_order(const DistanceField& f, std::span<const Vec3> positions,
+                                    std::span<const Triangle> triangles) {
+  std::vector<std::pair<uint64_t, uint32_t>> keyed(triangles.size());
+  parallel_map(keyed, [&](size_t t) {
+    const Vec3 p = positions[triangles[t][0]];
+    const uint64_t code = spread_bits(clamped_cell(p.x, f.origin.x, f.cell_size, f.nx)) |
+                          spread_bits(clamped_cell(p.y, f.origin.y, f.cell_size, f.ny)) << 1 |
+                          spread_bits(clamped_cell(p.z, f.origin.z, f.cell_size, f.nz)) << 2;
+    return std::pair<uint64_t, uint32_t>{code, static_cast<uint32_t>(t)};
+  });
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<uint32_t> order(triangles.size());
+  parallel_map(order, [&](size_t i) { return keyed[i].second; });
+  return order;
+}
+
 void compute_band(DistanceField& f, std::span<const Vec3> positions, std::span<const Triangle> triangles) {
   auto stage = StageProgress::start("sdf band", 0);
   std::vector<uint64_t> entries(f.states.size(), kEmptyBandEntry);
   const double reach = f.band_cells * f.cell_size;
-  parallel_for(0, triangles.size(), [&](size_t t) {
+  const std::vector<uint32_t> order = spatial_order(f, positions, triangles);
+  parallel_for(0, order.size(), [&](size_t i) {
+    const uint32_t t = order[i];
     const Triangle& tri = triangles[t];
-    rasterize_band(f, positions[tri[0]], positions[tri[1]], positions[tri[2]], static_cast<uint32_t>(t), reach,
-                   entries.data(), f.states.data());
+    rasterize_band(f, positions[tri[0]], positions[tri[1]], positions[tri[2]], t, reach, entries.data(),
+                   f.states.data());
   });
   stage.finish();
   f.band_distance.resize(entries.size());
