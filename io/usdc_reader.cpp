@@ -385,7 +385,7 @@ Parsed<std::vector<int64_t>> read_int_array(ByteView file, ValueRep rep) {
     Parsed<ByteView> bytes = cursor.take(*count * 4);
     if (!bytes) return bytes.error();
     values.resize(*count);
-    std::memcpy(values.data(), bytes->data(), bytes->size());
+    if (!values.empty()) std::memcpy(values.data(), bytes->data(), bytes->size());
   }
   return std::vector<int64_t>(values.begin(), values.end());
 }
