@@ -85,32 +85,33 @@ Parsed<ByteView> ByteCursor::take(uint64_t count) {
 }
 
 Bytes compress_chunked(ByteView bytes) {
-  Bytes out;
   // One block holds at most LZ4_MAX_INPUT_SIZE bytes; anything longer is split
   // into chunks rather than written as a block the codec cannot produce.
   const size_t chunk_count = bytes.size() <= LZ4_MAX_INPUT_SIZE ? 0 : (bytes.size() - 1) / LZ4_MAX_INPUT_SIZE + 1;
-  out.push_back(static_cast<uint8_t>(chunk_count));
+  // Each block gets 1.1 times its input plus 20 bytes, more than the codec's
+  // worst case, so compression cannot run out of room.
+  const auto block_capacity = [](size_t input_size) { return input_size + input_size / 10 + 20; };
+  Bytes out(1 + 4 * chunk_count + block_capacity(bytes.size()) + 20 * chunk_count);
+  out[0] = static_cast<uint8_t>(chunk_count);
+  size_t used = 1;
   const auto append_block = [&](ByteView input) {
-    const size_t capacity = input.size() + input.size() / 10 + 20;
-    const size_t at = out.size();
-    out.resize(at + capacity);
     const int n = LZ4_compress_default(reinterpret_cast<const char*>(input.data()),
-                                       reinterpret_cast<char*>(out.data() + at), static_cast<int>(input.size()),
-                                       static_cast<int>(std::min<size_t>(capacity, INT_MAX)));
-    out.resize(at + static_cast<size_t>(std::max(n, 0)));
+                                       reinterpret_cast<char*>(out.data() + used), static_cast<int>(input.size()),
+                                       static_cast<int>(std::min<size_t>(block_capacity(input.size()), INT_MAX)));
+    used += static_cast<size_t>(std::max(n, 0));
+    return static_cast<uint32_t>(std::max(n, 0));
   };
   if (chunk_count == 0) {
     append_block(bytes);
-    return out;
+  } else {
+    for (size_t start = 0; start < bytes.size(); start += LZ4_MAX_INPUT_SIZE) {
+      const size_t size_at = used;
+      used += 4;
+      const uint32_t size = append_block(bytes.subspan(start, std::min<size_t>(LZ4_MAX_INPUT_SIZE, bytes.size() - start)));
+      std::memcpy(out.data() + size_at, &size, 4);
+    }
   }
-  for (size_t start = 0; start < bytes.size(); start += LZ4_MAX_INPUT_SIZE) {
-    const ByteView chunk = bytes.subspan(start, std::min<size_t>(LZ4_MAX_INPUT_SIZE, bytes.size() - start));
-    const size_t size_at = out.size();
-    append_le<uint32_t>(out, 0);
-    append_block(chunk);
-    const uint32_t size = static_cast<uint32_t>(out.size() - size_at - 4);
-    std::memcpy(out.data() + size_at, &size, 4);
-  }
+  out.resize(used);
   return out;
 }
 

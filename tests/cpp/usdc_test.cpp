@@ -523,6 +523,16 @@ TEST(UsdcReader, SharedSamples) {
   }
 }
 
+// Inputs the fuzzer found, with the outcome each must keep.
+TEST(UsdcReader, FuzzFindings) {
+  const fs::path dir = fs::path(VORREL_SOURCE_DIR) / "tests" / "data" / "usd" / "fuzz";
+  // Its faceVertexCounts is an empty raw int array: nothing to copy, no triangles.
+  const auto mesh = read_usdc((dir / "empty_raw_int_array.usdc").string());
+  ASSERT_TRUE(mesh.ok()) << mesh.error().text();
+  EXPECT_EQ(mesh->positions.size(), 3u);
+  EXPECT_TRUE(mesh->indices.empty());
+}
+
 TEST(UsdcReader, MissingFileIsIo) {
   const auto mesh = read_usdc(temp_path("absent.usdc"));
   ASSERT_FALSE(mesh.ok());
