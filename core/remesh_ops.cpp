@@ -34,7 +34,7 @@ bool contains(std::span<const uint32_t> list, uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-// The corner of t that is neither a nor b, or none when t repeats a corner.
+// The corner of t that is neither a nor b; none when every corner is a or b.
 std::optional<uint32_t> third_corner(const Triangle& t, uint32_t a, uint32_t b) {
   for (uint32_t c : t) {
     if (c != a && c != b) return c;
@@ -96,7 +96,8 @@ void sort_shortest_first(std::vector<EdgeCandidate>& candidates) {
   });
 }
 
-std::vector<double> curvature_if(const RemeshMesh& mesh, const LengthRule& rule) {
+// The curvature field an adaptive rule reads; a uniform rule reads none.
+std::vector<double> curvature_for(const RemeshMesh& mesh, const LengthRule& rule) {
   return rule.adaptive ? curvature_field(mesh) : std::vector<double>{};
 }
 
@@ -139,7 +140,7 @@ void touch_live_corners(const RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t v)
 
 // One split pass over a fresh edge map; returns the number of splits.
 uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_if(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, rule);
   const std::vector<EdgeCandidate> candidates = split_candidates(mesh, ws, rule, curvature);
   ws.touched.clear();
   uint64_t splits = 0;
@@ -527,7 +528,7 @@ uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& ru
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_if(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, rule);
   const std::vector<EdgeCandidate> candidates = collapse_candidates(mesh, ws, rule, curvature);
   ws.vertex_faces.build(mesh);
   ws.touched.clear();
