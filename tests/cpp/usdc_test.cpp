@@ -478,6 +478,32 @@ TEST(UsdcReader, HandBuiltFailures) {
   EXPECT_EQ(read_failure(write_test_crate("nomesh.usdc", {xform})), "no Mesh prim found");
 }
 
+TEST(UsdcReader, MalformedPathTrees) {
+  struct Case {
+    std::vector<int32_t> elements, jumps;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {{1, 1}, {-1, 0}, "malformed path tree"},        // the walk runs off the end
+      {{1, 1}, {-1, 5}, "malformed path tree"},        // a sibling past the end
+      {{1, 1, 1}, {1, 1, -2}, "malformed path tree"},  // a sibling jump that revisits entries
+      {{1, 99}, {-1, -2}, "path entry out of range"},
+      {{1, -2}, {-1, -2}, "no Mesh prim found"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    CrateWriter crate;
+    crate.intern_token(";-)");
+    crate.intern_token("");
+    crate.intern_token("x");
+    for (size_t e = 0; e < cases[i].elements.size(); ++e) {
+      crate.add_path(static_cast<int32_t>(e), cases[i].elements[e], cases[i].jumps[e]);
+    }
+    const std::string path = temp_path("paths" + std::to_string(i) + ".usdc");
+    ASSERT_FALSE(save_crate(path, crate.tables()));
+    EXPECT_EQ(read_failure(path), cases[i].text) << i;
+  }
+}
+
 TEST(UsdcReader, FilesWrittenByPxr) {
   const fs::path dir = fs::path(VORREL_SOURCE_DIR) / "tests" / "data" / "usd";
   struct Fixture {
