@@ -27,18 +27,17 @@ const Signature kProxyFromPath{
     2};
 
 // A str path as the file system's bytes (lone surrogates from undecodable file
-// names map back to their original bytes).
+// names map back to their original bytes). A path with a zero byte names no
+// file, and the file layer would see only the part before it, so it is refused
+// with the interpreter's own ValueError, as open() does.
 std::string path_argument(PyObject* value, const char* name) {
   if (!value || !PyUnicode_Check(value)) {
     throw_argument_error(name, "expected str, got " + (value ? type_name(value) : std::string("nothing")));
   }
-  Ref bytes = Ref::steal(check(PyUnicode_EncodeFSDefault(value)));
+  PyObject* converted = nullptr;
+  if (!PyUnicode_FSConverter(value, &converted)) throw ErrorAlreadySet{};
+  Ref bytes = Ref::steal(converted);
   return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get())));
-}
-
-[[noreturn]] void raise_value_error(const std::string& message) {
-  PyErr_SetString(PyExc_ValueError, message.c_str());
-  throw ErrorAlreadySet{};
 }
 
 template <class T>

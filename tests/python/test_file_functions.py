@@ -122,6 +122,27 @@ def test_io_errors_carry_the_system_text(tmp_path, cube):
         vorrel.save(cube, str(tmp_path / "no" / "such" / "dir.obj"))
 
 
+def test_error_messages_keep_the_callers_path(tmp_path, cube):
+    # A file name that is not UTF-8 reaches Python as a str with surrogate
+    # escapes; the message must hand back that same str, not fail to decode.
+    odd = str(tmp_path) + "/\udcff.obj"
+    with pytest.raises(ValueError) as error:
+        vorrel.proxy_from_path(odd, str(tmp_path / "o.obj"))
+    assert str(error.value) == f"load {odd}: OBJ parse error: open file failed"
+    # A zero byte names no file: refused as by open(), never cut short.
+    for call in (
+        lambda: vorrel.load(str(tmp_path / "a.obj") + "\0.usda"),
+        lambda: vorrel.save(cube, str(tmp_path / "a.obj") + "\0.usda"),
+        lambda: vorrel.proxy_from_path(str(tmp_path / "a\0.obj"), "o.obj"),
+    ):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            call()
+    assert not (tmp_path / "a.obj").exists()
+    with pytest.raises(ValueError) as error:
+        vorrel.generate_proxy(cube, quality="fa\0st")
+    assert str(error.value) == "unknown quality preset fa\0st; expected fast/balanced/high"
+
+
 def test_docstrings_and_signatures():
     assert str(inspect.signature(vorrel.load)) == "(path)"
     assert str(inspect.signature(vorrel.save)) == "(mesh, path)"
