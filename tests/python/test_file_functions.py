@@ -199,6 +199,23 @@ def test_failure_order_and_prefixes(tmp_path, cube_obj):
     assert str(error.value) == f"save {stl}: unsupported format: stl"
 
 
+def test_index_out_of_range_in_a_loaded_file(tmp_path):
+    # The text reader does not compare indices with the points: the fault
+    # surfaces while resolving target_faces (a settings failure) or in the
+    # pipeline (an internal error).
+    layer = tmp_path / "bad.usda"
+    layer.write_text(
+        "def Mesh \"m\" {\n int[] faceVertexCounts = [3]\n int[] faceVertexIndices = [0, 1, 99]\n"
+        " point3f[] points = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]\n}\n"
+    )
+    out = str(tmp_path / "out.obj")
+    with pytest.raises(ValueError, match=r"^settings: InternalError: .*99"):
+        vorrel.proxy_from_path(str(layer), out, target_faces=100)
+    with pytest.raises(vorrel.InternalError, match="99"):
+        vorrel.proxy_from_path(str(layer), out)
+    assert not pathlib.Path(out).exists()
+
+
 @pytest.mark.parametrize(
     "sample",
     [
