@@ -7,6 +7,7 @@ apt_packages=(
   libtbb-dev libabsl-dev libfmt-dev liblz4-dev
   libtinygltf-dev nlohmann-json3-dev libstb-dev
   libgtest-dev
+  clang  # libFuzzer targets (tools/fuzz.sh)
 )
 python_packages=(numpy pytest scikit-build-core ninja mypy usd-core pygltflib)
 
