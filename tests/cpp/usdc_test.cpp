@@ -179,6 +179,35 @@ TEST(UsdcChunks, Framing) {
   EXPECT_EQ(decompress_chunked(Bytes{0, 0xF0, 1, 2}, 10).error().rfind("lz4: ", 0), 0u);
 }
 
+// Raw blocks (behind a chunk count of 0) that the codec must refuse with its
+// own text, and well-formed blocks whose last match fills the output exactly.
+TEST(UsdcChunks, CodecFailuresAreNamed) {
+  struct Case {
+    Bytes lz4;
+    uint64_t capacity;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{0x10}, 10, "lz4: literal is out of bounds of the input"},
+      {{0xF0}, 10, "lz4: expected another byte, found none"},
+      {{0x10, 'a', 0x01}, 10, "lz4: expected another byte, found none"},
+      {{0x1F, 'a', 0x01, 0x00}, 30, "lz4: expected another byte, found none"},
+      {{0x10, 'a', 0x01, 0x00}, 10, "lz4: expected another byte, found none"},  // ends after a match
+      {{0x10, 'a', 0x00, 0x00, 0x00}, 10, "lz4: 0 is not a valid match offset"},
+      {{0x10, 'a', 0x02, 0x00, 0x00}, 10, "lz4: the offset to copy is not contained in the decompressed buffer"},
+      {{0x30, 'a', 'b', 'c'}, 2, "lz4: provided output is too small for the decompressed data, actual 2, expected 3"},
+      {{0x10, 'a', 0x01, 0x00, 0x00}, 3,
+       "lz4: provided output is too small for the decompressed data, actual 3, expected 5"},
+  };
+  for (const Case& c : cases) {
+    Bytes block = {0};
+    block.insert(block.end(), c.lz4.begin(), c.lz4.end());
+    EXPECT_EQ(decompress_chunked(block, c.capacity).error(), c.error) << c.error;
+  }
+  EXPECT_EQ(decompress_chunked(Bytes{0, 0x10, 'a', 0x01, 0x00, 0x00}, 5).value(), Bytes(5, 'a'));
+  EXPECT_EQ(decompress_chunked(Bytes{0, 0x12, 'a', 0x01, 0x00, 0x00}, 7).value(), Bytes(7, 'a'));
+}
+
 TEST(UsdcCursor, BoundedByFile) {
   const Bytes file(12, 1);
   ByteCursor cursor(file);
