@@ -1,7 +1,8 @@
 #pragma once
-// Key of an undirected edge (distinct from the marching-cubes lattice EdgeKey): both orientations of a vertex pair give the same
-// 64-bit value, so it hashes natively in absl containers and sorts by
-// (smaller index, larger index).
+// Key of an undirected edge between two vertex indices: both orientations of
+// a pair give the same 64-bit value, so it hashes natively in absl containers
+// and sorts by (smaller index, larger index). Not to be confused with the
+// marching-cubes EdgeKey, which names a lattice edge.
 
 #include <algorithm>
 #include <cstdint>
