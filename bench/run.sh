@@ -19,7 +19,7 @@ python3 -c "import skimage, scipy, trimesh, pymeshlab, pxr" 2>/dev/null ||
 # rapidobj's wheels need Python 3.12 or later; the suite runs it in such an
 # interpreter when the main one is older.
 if ! python3 -c "import rapidobj" 2>/dev/null; then
-  for py in python3.13 python3.12; do
+  for py in python3.13 python3.12 $(ls -d ~/.pyenv/versions/3.1[2-9]*/bin/python3 2>/dev/null); do
     if command -v "$py" >/dev/null && "$py" -c "import sys" 2>/dev/null; then
       "$py" -c "import rapidobj" 2>/dev/null || "$py" -m pip install -q --disable-pip-version-check rapidobj 2>&1 |
         grep -v "Running pip as the 'root' user" || true

@@ -13,6 +13,7 @@ on standard error, and the remesher's iterations from the arrival times of its
 lines. Tables go to standard output as Markdown.
 """
 import argparse
+import glob
 import json
 import math
 import os
@@ -496,14 +497,19 @@ def stage_rows_refine(inp, name, source, r):
     return rows
 
 
+def newer_pythons():
+    """Python 3.12+ interpreters: on PATH, or installed by pyenv (whose shims run only the selected version)."""
+    found = [shutil.which(name) for name in ("python3.13", "python3.12")]
+    found += sorted(glob.glob(os.path.expanduser("~/.pyenv/versions/3.1[2-9]*/bin/python3")), reverse=True)
+    return [p for p in found if p]
+
+
 def rapidobj_seconds(path, runs):
     """Best-of-runs rapidobj parse time; rapidobj needs Python 3.12 or later, so it may run in another interpreter."""
     code = ("import rapidobj,sys,time\nbest=1e9\n"
             f"for _ in range({runs}):\n t=time.perf_counter(); r=rapidobj.parse_obj(sys.argv[1]); "
             "best=min(best,time.perf_counter()-t)\nprint(best)")
-    for python in [sys.executable, shutil.which("python3.13"), shutil.which("python3.12")]:
-        if not python:
-            continue
+    for python in [sys.executable, *newer_pythons()]:
         out = subprocess.run([python, "-c", code, str(path)], capture_output=True, text=True)
         if out.returncode == 0:
             return float(out.stdout.strip())
