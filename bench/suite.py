@@ -186,6 +186,8 @@ def fmt(v, digits=2):
     if isinstance(v, float):
         if math.isnan(v):
             return "–"
+        if 0 < abs(v) < 0.1:
+            return f"{v:.3g}"
         return f"{v:.{digits}f}"
     return str(v)
 
@@ -516,15 +518,6 @@ def rapidobj_seconds(path, runs):
     return None
 
 
-def best_seconds(fn, runs):
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
-
-
 def group_io(inp, quick):
     import numpy as np
     import trimesh
@@ -532,40 +525,40 @@ def group_io(inp, quick):
 
     sys.path.insert(0, str(ROOT / "bench"))
     import usd_bench
-
-    runs = 3
+    from io_bench import RUNS as runs
+    from io_bench import best_seconds
     objs = [inp.scan("stanford-bunny"), inp.scan("ogre"), inp.subdivided(4)]
     if not quick:
         objs.append(inp.subdivided(5))
     rows = []
     for path in objs:
         mb = os.path.getsize(path) / 1e6
-        ours = best_seconds(lambda: vorrel.load(str(path)), runs)
+        ours = best_seconds(lambda: vorrel.load(str(path)))
         rapid = rapidobj_seconds(path, runs)
-        tm = best_seconds(lambda: trimesh.load(str(path), process=False, force="mesh"), runs)
+        tm = best_seconds(lambda: trimesh.load(str(path), process=False, force="mesh"))
         rows.append([f"{path.name} ({mb:.0f} MB)", "OBJ read", ours, "rapidobj", rapid, ratio(rapid, ours)])
         rows.append([f"{path.name} ({mb:.0f} MB)", "OBJ read", ours, "trimesh", tm, ratio(tm, ours)])
     big = vorrel.load(str(inp.subdivided(4)))
     glb = inp.work / "io_bench.glb"
     vorrel.save(big, str(glb))
-    ours = best_seconds(lambda: vorrel.load(str(glb)), runs)
-    tm = best_seconds(lambda: trimesh.load(str(glb), process=False, force="mesh"), runs)
+    ours = best_seconds(lambda: vorrel.load(str(glb)))
+    tm = best_seconds(lambda: trimesh.load(str(glb), process=False, force="mesh"))
     rows.append([f"{glb.name} ({os.path.getsize(glb) / 1e6:.0f} MB)", "GLB read", ours, "trimesh", tm,
                  ratio(tm, ours)])
     positions, indices = usd_bench.wavy_grid(707)
     mesh = vorrel.Mesh.from_numpy(positions.astype(np.float64), indices.astype(np.uint32))
     for extension in ("usdc", "usda"):
         ours_path, pxr_path = inp.work / f"io_vorrel.{extension}", inp.work / f"io_pxr.{extension}"
-        ours_w = best_seconds(lambda: vorrel.save(mesh, str(ours_path)), runs)
-        ours_r = best_seconds(lambda: vorrel.load(str(ours_path)), runs)
+        ours_w = best_seconds(lambda: vorrel.save(mesh, str(ours_path)))
+        ours_r = best_seconds(lambda: vorrel.load(str(ours_path)))
 
         def pxr_write():
             if pxr_path.exists():
                 pxr_path.unlink()
             usd_bench.pxr_write(str(pxr_path), positions, indices)
 
-        pxr_w = best_seconds(pxr_write, runs)
-        pxr_r = best_seconds(lambda: usd_bench.pxr_read(str(pxr_path)), runs)
+        pxr_w = best_seconds(pxr_write)
+        pxr_r = best_seconds(lambda: usd_bench.pxr_read(str(pxr_path)))
         label = f"grid of {len(indices)} triangles"
         rows.append([label, f"{extension.upper()} write", ours_w, "pxr", pxr_w, ratio(pxr_w, ours_w)])
         rows.append([label, f"{extension.upper()} read", ours_r, "pxr", pxr_r, ratio(pxr_r, ours_r)])
