@@ -41,7 +41,7 @@ def peer_readers():
     try:
         import trimesh
 
-        readers["trimesh"] = lambda path: trimesh.load(path, process=False, force="mesh")
+        readers["trimesh"] = lambda path: trimesh.load(path, process=False, force="mesh", skip_materials=True)
     except ImportError:
         readers["trimesh"] = None
     return readers
@@ -85,7 +85,11 @@ def main():
             if reader is None:
                 row += f" {'not installed':>14} {'':>7}"
                 continue
-            rate = size_mb / best_seconds(lambda: reader(path))
+            try:
+                rate = size_mb / best_seconds(lambda: reader(path))
+            except Exception as error:  # a peer failing on a file is reported, not fatal
+                row += f" {'failed':>14} {type(error).__name__:>7}"
+                continue
             row += f" {rate:9.1f} MB/s {read / rate:6.2f}x"
         print(row)
     return 0

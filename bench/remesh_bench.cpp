@@ -14,6 +14,7 @@
 #include "core/remesh.h"
 #include "core/remesh_ops.h"
 #include "core/sdf.h"
+#include "tests/cpp/sphere_field.h"
 
 namespace {
 
@@ -22,25 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Exact distance to the unit sphere at the centres of an n³ grid hugging it.
-DistanceField unit_sphere_field(uint64_t n) {
-  DistanceField field;
-  field.nx = field.ny = field.nz = n;
-  field.cell_size = 2.2 / double(n);
-  field.origin = {-1.1, -1.1, -1.1};
-  field.half_diagonal = field.cell_size * std::sqrt(3.0) / 2.0;
-  field.values.resize(n * n * n);
-  for (uint64_t z = 0; z < n; ++z) {
-    for (uint64_t y = 0; y < n; ++y) {
-      for (uint64_t x = 0; x < n; ++x) {
-        const Vec3 p = field.origin + field.cell_size * Vec3{x + 0.5, y + 0.5, z + 0.5};
-        field.values[x + n * (y + n * z)] = static_cast<float>(norm(p) - 1.0);
-      }
-    }
-  }
-  return field;
 }
 
 struct PassSeconds {
@@ -83,7 +65,7 @@ void bench_passes(const Mesh& proxy, const DistanceField& field, double iso, uin
 }
 
 void bench_grid(uint64_t n) {
-  const DistanceField field = unit_sphere_field(n);
+  const DistanceField field = unit_sphere_field(n, 1.1);
   const double iso = 0.5 * field.cell_size;
   const Mesh proxy = extract_iso_surface(field.values, n, n, n, field.origin, field.cell_size, iso);
   std::printf("sphere proxy, grid %lu³: %lu vertices, %lu triangles\n", n, proxy.vertex_count(), proxy.face_count());

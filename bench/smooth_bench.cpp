@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 
 #include "core/attribute_transfer.h"
-#include "core/edge_key.h"
+#include "core/undirected_edge.h"
 #include "core/mesh.h"
 #include "core/parallel.h"
 #include "core/shrink_fit.h"
@@ -32,9 +32,9 @@ Mesh icosahedron() {
 
 Mesh subdivide(const Mesh& in) {
   Mesh out{in.positions, {}};
-  absl::flat_hash_map<EdgeKey, uint32_t> midpoints;
+  absl::flat_hash_map<UndirectedEdge, uint32_t> midpoints;
   auto midpoint = [&](uint32_t a, uint32_t b) {
-    auto [it, inserted] = midpoints.try_emplace(make_edge_key(a, b), static_cast<uint32_t>(out.positions.size()));
+    auto [it, inserted] = midpoints.try_emplace(make_undirected_edge(a, b), static_cast<uint32_t>(out.positions.size()));
     if (inserted) {
       Vec3 m = (in.positions[a] + in.positions[b]) * 0.5;
       out.positions.push_back(m / norm(m));

@@ -1,6 +1,7 @@
 #include "core/marching_cubes.h"
 
 #include <cmath>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -512,19 +513,25 @@ struct FieldSampler {
   }
 };
 
+// Whether an array of `length` samples holds every sample of the grid.
+bool covers_grid(uint64_t length, uint64_t nx, uint64_t ny, uint64_t nz) {
+  const std::optional<uint64_t> count = checked_cell_count(nx, ny, nz);
+  return count && *count <= length;
+}
+
 }  // namespace
 
 const std::array<uint16_t, 256>& marching_cubes_edge_table() { return kEdgeTable; }
 const std::array<std::array<int8_t, 16>, 256>& marching_cubes_triangle_table() { return kTriangleTable; }
 
 Mesh extract_voxel_surface(const VoxelGrid& grid) {
-  if (grid.cells.size() < grid.nx * grid.ny * grid.nz) return {};
+  if (!covers_grid(grid.cells.size(), grid.nx, grid.ny, grid.nz)) return {};
   return extract_surface(VoxelSampler{grid}, grid.nx, grid.ny, grid.nz);
 }
 
 Mesh extract_iso_surface(std::span<const float> values, uint64_t nx, uint64_t ny, uint64_t nz, Vec3 origin,
                          double cell_size, double iso) {
-  if (values.size() < nx * ny * nz) return {};
+  if (!covers_grid(values.size(), nx, ny, nz)) return {};
   const FieldSampler sampler{values.data(), nx, ny, origin, cell_size, static_cast<float>(iso)};
   return extract_surface(sampler, nx, ny, nz);
 }

@@ -1,6 +1,7 @@
 #include "core/remesh.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <fmt/format.h>
 

@@ -23,13 +23,18 @@ double edge_length(const RemeshMesh& mesh, uint32_t a, uint32_t b) {
   return norm(mesh.positions[a] - mesh.positions[b]);
 }
 
+// Vertices a uint32 corner can name; any beyond are unused and left alone.
+uint32_t indexable_vertex_count(const RemeshMesh& mesh) {
+  return static_cast<uint32_t>(std::min<size_t>(mesh.positions.size(), std::numeric_limits<uint32_t>::max()));
+}
+
 bool repeats_corner(const Triangle& t) { return t[0] == t[1] || t[1] == t[2] || t[2] == t[0]; }
 
 bool contains(std::span<const uint32_t> list, uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-// The corner of t that is neither a nor b, or none when t repeats a corner.
+// The corner of t that is neither a nor b; none when every corner is a or b.
 std::optional<uint32_t> third_corner(const Triangle& t, uint32_t a, uint32_t b) {
   for (uint32_t c : t) {
     if (c != a && c != b) return c;
@@ -64,6 +69,20 @@ void append_triangle(RemeshMesh& mesh, Triangle t) {
   mesh.removed.push_back(0);
 }
 
+// Builds ws.edges and returns its edges (in key order) whose endpoints and
+// length satisfy `keep`.
+template <class Keep>
+std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
+  ws.edges.build(mesh);
+  std::vector<EdgeCandidate> candidates;
+  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
+    const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
+    const double length = edge_length(mesh, a, b);
+    if (keep(a, b, length)) candidates.push_back({length, e});
+  }
+  return candidates;
+}
+
 void sort_longest_first(std::vector<EdgeCandidate>& candidates) {
   // Edges are numbered in key order, so the edge index breaks ties by key.
   std::sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
@@ -77,7 +96,8 @@ void sort_shortest_first(std::vector<EdgeCandidate>& candidates) {
   });
 }
 
-std::vector<double> curvature_if(const RemeshMesh& mesh, const LengthRule& rule) {
+// The curvature field an adaptive rule reads; a uniform rule reads none.
+std::vector<double> curvature_for(const RemeshMesh& mesh, const LengthRule& rule) {
   return rule.adaptive ? curvature_field(mesh) : std::vector<double>{};
 }
 
@@ -120,7 +140,7 @@ void touch_live_corners(const RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t v)
 
 // One split pass over a fresh edge map; returns the number of splits.
 uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_if(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, rule);
   const std::vector<EdgeCandidate> candidates = split_candidates(mesh, ws, rule, curvature);
   ws.touched.clear();
   uint64_t splits = 0;
@@ -397,8 +417,8 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.vertex_faces.build(mesh);
   // Valences as ring() would give them at query time: a flip removes two
   // triangles listed only for its four vertices, so only those are refreshed.
-  ws.valence.resize(mesh.positions.size());
-  for (uint32_t v = 0; v < ws.valence.size(); ++v) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+  ws.valence.assign(mesh.positions.size(), 0);
+  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
 
   uint64_t flips = 0;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
@@ -441,7 +461,7 @@ void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
     if (length > 1e-12) n = n / length;
   }
   ws.relaxed.assign(mesh.positions.begin(), mesh.positions.end());
-  for (uint32_t v = 0; v < mesh.positions.size(); ++v) {
+  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) {
     if (ws.fixed[v]) continue;
     ring(mesh, ws.vertex_faces, v, ws.ring_a);
     if (ws.ring_a.empty()) continue;
@@ -484,28 +504,19 @@ std::vector<double> curvature_field(const RemeshMesh& mesh) {
 
 std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                             std::span<const double> curvature) {
-  ws.edges.build(mesh);
-  std::vector<EdgeCandidate> candidates;
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
-    const double length = edge_length(mesh, a, b);
-    // A non-finite length would split forever without getting shorter.
-    if (std::isfinite(length) && length > rule.split_above(curvature, a, b)) candidates.push_back({length, e});
-  }
+  // A non-finite length would split forever without getting shorter.
+  std::vector<EdgeCandidate> candidates = edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
+    return std::isfinite(length) && length > rule.split_above(curvature, a, b);
+  });
   sort_longest_first(candidates);
   return candidates;
 }
 
 std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                                std::span<const double> curvature) {
-  ws.edges.build(mesh);
-  std::vector<EdgeCandidate> candidates;
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
-    if (a == b) continue;
-    const double length = edge_length(mesh, a, b);
-    if (length < rule.collapse_below(curvature, a, b)) candidates.push_back({length, e});
-  }
+  std::vector<EdgeCandidate> candidates = edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
+    return a != b && length < rule.collapse_below(curvature, a, b);
+  });
   sort_shortest_first(candidates);
   return candidates;
 }
@@ -517,7 +528,7 @@ uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& ru
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_if(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, rule);
   const std::vector<EdgeCandidate> candidates = collapse_candidates(mesh, ws, rule, curvature);
   ws.vertex_faces.build(mesh);
   ws.touched.clear();

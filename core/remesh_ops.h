@@ -124,8 +124,8 @@ struct EdgeCandidate {
 // Distinct vertices other than v of v's listed triangles that are live now.
 void ring(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& out);
 
-// Splits map edge e at its midpoint; its live listed triangles are replaced by
-// two each with the same winding.
+// Splits map edge e at its midpoint; each live listed triangle with a third
+// corner is replaced by two with the same winding.
 void split_edge(RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e);
 // Moves a to the midpoint of (a, b) and retires b, unless the edge has fewer
 // than two live triangles, the rings of a and b do not share exactly two

@@ -6,19 +6,19 @@
 
 #include <absl/container/flat_hash_map.h>
 
-#include "core/edge_key.h"
+#include "core/undirected_edge.h"
 
 namespace vorrel {
 namespace {
 
-using EdgeUses = absl::flat_hash_map<EdgeKey, uint32_t>;
+using EdgeUses = absl::flat_hash_map<UndirectedEdge, uint32_t>;
 // For each vertex v, the start vertices u of the boundary half-edges u → v in
 // the order they were found; used as stacks.
 using BoundaryStacks = absl::flat_hash_map<uint32_t, std::vector<uint32_t>>;
 using Loop = std::vector<uint32_t>;
 
 void add_edge_uses(EdgeUses& uses, const Triangle& t) {
-  for (int c = 0; c < 3; ++c) ++uses[make_edge_key(t[c], t[(c + 1) % 3])];
+  for (int c = 0; c < 3; ++c) ++uses[make_undirected_edge(t[c], t[(c + 1) % 3])];
 }
 
 EdgeUses count_edge_uses(const std::vector<Triangle>& triangles) {
@@ -29,7 +29,7 @@ EdgeUses count_edge_uses(const std::vector<Triangle>& triangles) {
 }
 
 uint32_t use_count(const EdgeUses& uses, uint32_t u, uint32_t v) {
-  auto it = uses.find(make_edge_key(u, v));
+  auto it = uses.find(make_undirected_edge(u, v));
   return it == uses.end() ? 0 : it->second;
 }
 

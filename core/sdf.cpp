@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/parallel.h"
 #include "core/progress.h"
@@ -48,6 +49,21 @@ CellRange band_cells_of(const Vec3& lo, const Vec3& hi, const DistanceField& f, 
   return r;
 }
 
+// Narrows [x_lo, x_hi] to the cells of row (py, pz) whose centres can lie in
+// the sphere |p − centre|² ≤ limit, keeping one spare cell on each side so the
+// exact per-cell test alone decides at the ends; false when none can.
+bool row_meets_sphere(const DistanceField& f, Vec3 centre, double limit, double py, double pz, uint64_t& x_lo,
+                      uint64_t& x_hi) {
+  const double across = (py - centre.y) * (py - centre.y) + (pz - centre.z) * (pz - centre.z);
+  if (!(across <= limit)) return false;
+  const double half = std::sqrt(limit - across);
+  const double lo = std::floor((centre.x - half - f.origin.x) / f.cell_size - 0.5) - 1.0;
+  const double hi = std::ceil((centre.x + half - f.origin.x) / f.cell_size - 0.5) + 1.0;
+  if (lo > static_cast<double>(x_lo)) x_lo = lo >= static_cast<double>(x_hi) ? x_hi : static_cast<uint64_t>(lo);
+  if (hi < static_cast<double>(x_hi)) x_hi = hi <= static_cast<double>(x_lo) ? x_lo : static_cast<uint64_t>(hi);
+  return true;
+}
+
 // Lowers the band entries of every cell centre within `reach` of triangle t and
 // marks those within half a diagonal as Surface. Cells whose centre is farther
 // than the reach from the triangle's plane or from its bounding sphere (with a
@@ -73,7 +89,9 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
     for (uint64_t y = range.lo[1]; y <= range.hi[1]; ++y) {
       const double py = f.origin.y + h * (static_cast<double>(y) + 0.5);
       const uint64_t row = f.nx * (y + f.ny * z);
-      for (uint64_t x = range.lo[0]; x <= range.hi[0]; ++x) {
+      uint64_t x_lo = range.lo[0], x_hi = range.hi[0];
+      if (!row_meets_sphere(f, centroid, sphere_limit, py, pz, x_lo, x_hi)) continue;
+      for (uint64_t x = x_lo; x <= x_hi; ++x) {
         const Vec3 p{f.origin.x + h * (static_cast<double>(x) + 0.5), py, pz};
         if (use_plane && std::abs(dot(p - a, unit_normal)) > plane_limit) continue;
         if (norm_squared(p - centroid) > sphere_limit) continue;
@@ -88,14 +106,46 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
   }
 }
 
+// Spreads the low 21 bits of v to every third bit.
+uint64_t spread_bits(uint64_t v) {
+  v &= 0x1FFFFF;
+  v = (v | v << 32) & 0x1F00000000FFFFull;
+  v = (v | v << 16) & 0x1F0000FF0000FFull;
+  v = (v | v << 8) & 0x100F00F00F00F00Full;
+  v = (v | v << 4) & 0x10C30C30C30C30C3ull;
+  v = (v | v << 2) & 0x1249249249249249ull;
+  return v;
+}
+
+// Triangle indices sorted along a Morton curve through their first corners'
+// cells, so that concurrent tasks update nearby band entries. Only the visiting
+// order changes: the packed minimum makes the band independent of it.
+std::vector<uint32_t> spatial_order(const DistanceField& f, std::span<const Vec3> positions,
+                                    std::span<const Triangle> triangles) {
+  std::vector<std::pair<uint64_t, uint32_t>> keyed(triangles.size());
+  parallel_map(keyed, [&](size_t t) {
+    const Vec3 p = positions[triangles[t][0]];
+    const uint64_t code = spread_bits(clamped_cell(p.x, f.origin.x, f.cell_size, f.nx)) |
+                          spread_bits(clamped_cell(p.y, f.origin.y, f.cell_size, f.ny)) << 1 |
+                          spread_bits(clamped_cell(p.z, f.origin.z, f.cell_size, f.nz)) << 2;
+    return std::pair<uint64_t, uint32_t>{code, static_cast<uint32_t>(t)};
+  });
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<uint32_t> order(triangles.size());
+  parallel_map(order, [&](size_t i) { return keyed[i].second; });
+  return order;
+}
+
 void compute_band(DistanceField& f, std::span<const Vec3> positions, std::span<const Triangle> triangles) {
   auto stage = StageProgress::start("sdf band", 0);
   std::vector<uint64_t> entries(f.states.size(), kEmptyBandEntry);
   const double reach = f.band_cells * f.cell_size;
-  parallel_for(0, triangles.size(), [&](size_t t) {
+  const std::vector<uint32_t> order = spatial_order(f, positions, triangles);
+  parallel_for(0, order.size(), [&](size_t i) {
+    const uint32_t t = order[i];
     const Triangle& tri = triangles[t];
-    rasterize_band(f, positions[tri[0]], positions[tri[1]], positions[tri[2]], static_cast<uint32_t>(t), reach,
-                   entries.data(), f.states.data());
+    rasterize_band(f, positions[tri[0]], positions[tri[1]], positions[tri[2]], t, reach, entries.data(),
+                   f.states.data());
   });
   stage.finish();
   f.band_distance.resize(entries.size());
@@ -143,6 +193,12 @@ void compute_band_values(DistanceField& f) {
   });
 }
 
+// Whether the frame has cells and a per-cell array of `length` covers them all.
+bool has_cells(const DistanceField& f, uint64_t length) {
+  const std::optional<uint64_t> count = checked_cell_count(f.nx, f.ny, f.nz);
+  return count && *count > 0 && *count <= length;
+}
+
 // Lattice coordinate of a world coordinate, clamped to [0, n − 2].
 double lattice_coordinate(double coordinate, double origin, double h, uint64_t n) {
   const double u = (coordinate - origin) / h - 0.5;
@@ -165,8 +221,9 @@ Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, st
   if (Status bad = check_triangle_indices(triangles, positions.size())) return *bad;
   const Bounds box = bounding_box(positions);
   const double band_ceil = band > 0.0 ? std::ceil(std::min(band, 1e9)) : 0.0;
-  const uint64_t pad = std::max<uint64_t>(close + static_cast<uint64_t>(band_ceil) + 2 + extra_pad, 2);
+  const uint64_t pad = saturating_add(saturating_add(close, static_cast<uint64_t>(band_ceil) + 2), extra_pad);
   const GridDims dims = grid_dims(box.max - box.min, voxel_res, pad);
+  if (Status too_large = check_cell_budget(dims)) return *too_large;
 
   DistanceField f;
   f.nx = dims.nx;
@@ -208,6 +265,7 @@ Vec3 closest_point_on_triangle(Vec3 p, Vec3 a, Vec3 b, Vec3 c) {
 
 double sample(const DistanceField& field, Vec3 p) {
   const uint64_t n[3] = {field.nx, field.ny, field.nz};
+  if (!has_cells(field, field.values.size())) return 0.0;
   uint64_t i0[3], i1[3];
   double t[3];
   for (int axis = 0; axis < 3; ++axis) {
@@ -246,6 +304,7 @@ Expected<std::optional<SurfacePoint>> nearest_surface_point(const DistanceField&
   const int64_t n[3] = {static_cast<int64_t>(dims[0]), static_cast<int64_t>(dims[1]), static_cast<int64_t>(dims[2])};
   int64_t home[3];
   for (int axis = 0; axis < 3; ++axis) home[axis] = home_cell(p[axis], field.origin[axis], field.cell_size, dims[axis]);
+  if (!has_cells(field, field.nearest_triangle.size())) return std::optional<SurfacePoint>{};
   std::array<uint32_t, 27> tried{};
   size_t tried_count = 0;
   std::optional<SurfacePoint> best;

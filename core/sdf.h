@@ -39,7 +39,7 @@ inline constexpr uint32_t kNoTriangle = 0xFFFFFFFFu;
 // cells hold their distance. H is float32(half_diagonal).
 inline float field_value(CellState state, float d, float H) {
   switch (state) {
-    case CellState::Surface: return d < H ? d : H;
+    case CellState::Surface: return H < d ? H : d;
     case CellState::Inside: return (H + H) - d;
     default: return d;
   }

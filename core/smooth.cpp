@@ -157,8 +157,8 @@ void bilateral_step(std::span<Vec3> positions, std::span<const Triangle> triangl
 
 Status taubin_smooth(std::span<Vec3> positions, std::span<const Triangle> indices, uint64_t iterations,
                      double lambda, const ProgressIo& io) {
-  if (Status error = check_triangle_indices(indices, positions.size())) return error;
   if (positions.empty() || iterations == 0) return std::nullopt;
+  if (Status error = check_triangle_indices(indices, positions.size())) return error;
   OneRings rings = build_one_rings(positions.size(), indices);
   double mu = taubin_mu(lambda);
   std::vector<Vec3> scratch(positions.size());
@@ -174,8 +174,8 @@ Status taubin_smooth(std::span<Vec3> positions, std::span<const Triangle> indice
 
 Status bilateral_smooth(std::span<Vec3> positions, std::span<const Triangle> indices, uint64_t iterations,
                         double sigma_n, const ProgressIo& io) {
-  if (Status error = check_triangle_indices(indices, positions.size())) return error;
   if (positions.empty() || iterations == 0) return std::nullopt;
+  if (Status error = check_triangle_indices(indices, positions.size())) return error;
   OneRings rings = build_one_rings(positions.size(), indices);
   std::vector<Vec3> scratch(positions.size());
   StageProgress stage = StageProgress::start("bilateral smooth", iterations, io);

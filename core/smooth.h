@@ -9,9 +9,10 @@
 // order b→a, a→b, c→b, b→c, a→c, c→a (x→y: x joins y's ring). A vertex used by
 // no triangle has no neighbours and never moves.
 //
-// Both filters first check every triangle index against the vertex count and
-// report the first one out of range without touching the positions; with no
-// vertices or no iterations they then return without starting a stage.
+// With no vertices or no iterations both filters return at once without
+// starting a stage (no index is read then). Otherwise they first check every
+// triangle index against the vertex count and report the first one out of
+// range without touching the positions.
 
 #include <cstdint>
 #include <span>

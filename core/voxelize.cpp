@@ -16,8 +16,6 @@ namespace {
 constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
 constexpr uint64_t kVoxelizePad = 2;
 
-uint64_t saturating_add(uint64_t a, uint64_t b) { return a > kMaxCount - b ? kMaxCount : a + b; }
-
 // ceil(ratio) as a count of at least 1; a non-finite ratio counts as 1.
 uint64_t cells_for_ratio(double ratio) {
   if (!std::isfinite(ratio)) return 1;
@@ -37,15 +35,9 @@ GridDims dims_for_resolution(const std::array<double, 3>& extent, double longest
   return d;
 }
 
-// nx·ny·nz, or nothing when the product does not fit 64 bits.
-bool checked_cell_count(const GridDims& d, uint64_t& count) {
-  uint64_t xy = 0;
-  return !__builtin_mul_overflow(d.nx, d.ny, &xy) && !__builtin_mul_overflow(xy, d.nz, &count);
-}
-
 bool fits_budget(const GridDims& d, uint64_t r) {
-  uint64_t count = 0;
-  return checked_cell_count(d, count) && (r < 2 || count <= kCellBudget);
+  const std::optional<uint64_t> count = checked_cell_count(d.nx, d.ny, d.nz);
+  return count && (r < 2 || *count <= kCellBudget);
 }
 
 // Cell coordinate of a sample, truncated towards zero to a saturated 32-bit value.
@@ -126,12 +118,20 @@ GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad) {
   return accepted;
 }
 
+Status check_cell_budget(const GridDims& dims) {
+  const std::optional<uint64_t> count = checked_cell_count(dims.nx, dims.ny, dims.nz);
+  if (count && *count <= kCellBudget) return std::nullopt;
+  return InternalError{fmt::format("voxel grid {}x{}x{} exceeds the {} cell budget at every resolution", dims.nx,
+                                   dims.ny, dims.nz, kCellBudget)};
+}
+
 Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,
                              uint64_t extra_pad) {
   if (Status bad = check_triangle_indices(triangles, positions.size())) return *bad;
   const uint64_t pad = saturating_add(kVoxelizePad, extra_pad);
   const Bounds box = bounding_box(positions);
   const GridDims dims = grid_dims(box.max - box.min, voxel_res, pad);
+  if (Status too_large = check_cell_budget(dims)) return *too_large;
   VoxelGrid grid;
   grid.nx = dims.nx;
   grid.ny = dims.ny;
@@ -187,7 +187,9 @@ class CellQueue {
 }  // namespace
 
 void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz) {
-  if (nx == 0 || ny == 0 || nz == 0 || cells.size() / nx / ny < nz) return;
+  constexpr uint64_t kMaxAxis = std::numeric_limits<int32_t>::max();
+  if (nx == 0 || ny == 0 || nz == 0 || nx > kMaxAxis || ny > kMaxAxis || nz > kMaxAxis) return;
+  if (cells.size() / nx / ny < nz) return;
   if (cells[0] != CellState::Unclassified) return;
   const int64_t sx = static_cast<int64_t>(nx), sy = static_cast<int64_t>(ny), sz = static_cast<int64_t>(nz);
   const int64_t slice = sx * sy;

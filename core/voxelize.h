@@ -4,6 +4,7 @@
 // and the solid dilation. Cells are indexed x + nx·y + nx·ny·z.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,6 +44,23 @@ Bounds bounding_box(std::span<const Vec3> positions);
 // cells per side, halving the resolution until the grid fits the cell budget
 // (and saying so on the console).
 GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad);
+
+// Fails when the grid exceeds the cell budget even at resolution 1 (only an
+// enormous padding does that), so no caller allocates or indexes beyond it.
+Status check_cell_budget(const GridDims& dims);
+
+// nx·ny·nz, or nothing when the product does not fit 64 bits.
+inline std::optional<uint64_t> checked_cell_count(uint64_t nx, uint64_t ny, uint64_t nz) {
+  uint64_t xy = 0, count = 0;
+  if (__builtin_mul_overflow(nx, ny, &xy) || __builtin_mul_overflow(xy, nz, &count)) return std::nullopt;
+  return count;
+}
+
+// a + b, or the largest count when the sum does not fit.
+inline uint64_t saturating_add(uint64_t a, uint64_t b) {
+  uint64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? ~uint64_t{0} : sum;
+}
 
 // Binary voxelization with 2 + `extra_pad` empty cells around the bounding box.
 // Fails with an internal error when a triangle index is not below the vertex count.

@@ -24,8 +24,8 @@ struct FileReadFailure {
   int error_number;  // errno of the failed call
 };
 
-// The bytes the file holds when it is read; a file that shrinks or grows while
-// being read yields what the reads returned up to its size at opening.
+// The bytes the file holds when it is read to its end, also for files whose
+// size the system does not report (pipes, /proc).
 Expected<FileContent, FileReadFailure> read_whole_file(const std::string& path);
 
 }  // namespace vorrel::io

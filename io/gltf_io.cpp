@@ -49,15 +49,19 @@ bool image_loader(tinygltf::Image* image, const int index, std::string* err, std
   return decode_image(image, index, err, warn, bytes, size, *static_cast<ImageDecoding*>(user_data));
 }
 
-// The importer's GLB check lets the binary chunk's data end up to its 8-byte
-// header past the container.
-std::optional<std::string> glb_chunk_problem(const FileContent& file) {
+// Container checks the importer leaves out or reports only as "Invalid glTF
+// binary.": the version must be 2 and the first chunk JSON, and the binary
+// chunk's data must not end past the container (the importer allows up to its
+// 8-byte header more).
+std::optional<std::string> glb_header_problem(const FileContent& file) {
   const auto u32 = [&](size_t offset) {
     uint32_t value = 0;
     std::memcpy(&value, file.begin() + offset, 4);
     return uint64_t{value};
   };
+  if (file.size >= 8 && u32(4) != 2) return "unsupported version";
   if (file.size < 20) return std::nullopt;
+  if (std::memcmp(file.begin() + 16, "JSON", 4) != 0) return "unknown chunk type";
   const uint64_t length = std::min<uint64_t>(u32(8), file.size);
   const uint64_t json_end = 20 + u32(12);
   if (json_end + 8 > length) return std::nullopt;
@@ -76,7 +80,7 @@ IoResult<tinygltf::Model> import_asset(const std::string& path) {
   if (file->size > UINT_MAX) return gltf_error("file larger than 4 GiB");
   const bool binary = file->size >= 4 && std::memcmp(file->begin(), "glTF", 4) == 0;
   if (binary) {
-    if (auto problem = glb_chunk_problem(*file)) return gltf_error(*problem);
+    if (auto problem = glb_header_problem(*file)) return gltf_error(*problem);
   }
 
   tinygltf::TinyGLTF importer;

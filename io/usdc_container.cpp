@@ -25,19 +25,75 @@ uint64_t max_lz4_output(uint64_t compressed_size) {
   return compressed_size * 255 + 64;
 }
 
+// A length continued in extension bytes: each byte adds its value, 255 means
+// another byte follows.
+Parsed<uint64_t> read_length_extension(ByteView block, uint64_t& p) {
+  uint64_t sum = 0;
+  for (;;) {
+    if (p >= block.size()) return std::string("lz4: expected another byte, found none");
+    const uint8_t b = block[p++];
+    sum += b;
+    if (b != 255) return sum;
+  }
+}
+
+// A plain sequence-by-sequence decoder of one raw block into `out`. It only
+// runs after liblz4 refused a block, since liblz4 reports every failure as one
+// negative number: this decoder names the fault, and it accepts blocks that are
+// well-formed but break liblz4's end-of-block conventions (a match in the last
+// bytes of the output).
+Parsed<uint64_t> decompress_block_checked(ByteView block, std::span<uint8_t> out) {
+  uint64_t p = 0;
+  uint64_t produced = 0;
+  const auto too_small = [&](uint64_t length) {
+    return fmt::format("lz4: provided output is too small for the decompressed data, actual {}, expected {}",
+                       out.size(), produced + length);
+  };
+  for (;;) {
+    if (p >= block.size()) return std::string("lz4: expected another byte, found none");
+    const uint8_t token = block[p++];
+    uint64_t literals = token >> 4;
+    if (literals == 15) {
+      Parsed<uint64_t> more = read_length_extension(block, p);
+      if (!more) return more.error();
+      literals += *more;
+    }
+    if (literals > block.size() - p) return std::string("lz4: literal is out of bounds of the input");
+    if (literals > out.size() - produced) return too_small(literals);
+    std::memcpy(out.data() + produced, block.data() + p, literals);
+    p += literals;
+    produced += literals;
+    if (p == block.size()) return produced;
+
+    if (block.size() - p < 2) return std::string("lz4: expected another byte, found none");
+    const uint64_t offset = block[p] | (uint64_t{block[p + 1]} << 8);
+    p += 2;
+    if (offset == 0) return std::string("lz4: 0 is not a valid match offset");
+    uint64_t match = 4 + (token & 15);
+    if (match == 19) {
+      Parsed<uint64_t> more = read_length_extension(block, p);
+      if (!more) return more.error();
+      match += *more;
+    }
+    if (offset > produced) return std::string("lz4: the offset to copy is not contained in the decompressed buffer");
+    if (match > out.size() - produced) return too_small(match);
+    // Byte by byte: an offset shorter than the match repeats the bytes just written.
+    for (uint64_t k = 0; k < match; ++k, ++produced) out[produced] = out[produced - offset];
+  }
+}
+
 // Decompresses one raw block into out[produced, capacity); returns the bytes
 // written or the failure text.
 Parsed<uint64_t> decompress_block(ByteView block, Bytes& out, uint64_t produced) {
   if (block.empty()) return uint64_t{0};
-  const uint64_t capacity = std::min<uint64_t>(out.size() - produced, INT_MAX);
-  if (block.size() > INT_MAX) return std::string("lz4: compressed block larger than 2 GiB");
-  const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
-                                    reinterpret_cast<char*>(out.data() + produced), static_cast<int>(block.size()),
-                                    static_cast<int>(capacity));
-  // liblz4 reports every failure as one negative number: the block is either
-  // malformed or decodes to more than the room given.
-  if (n < 0) return fmt::format("lz4: invalid block, or decompressed data larger than {} bytes", capacity);
-  return static_cast<uint64_t>(n);
+  const std::span<uint8_t> room = std::span<uint8_t>(out).subspan(produced);
+  if (block.size() <= INT_MAX && room.size() <= INT_MAX) {
+    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
+                                      reinterpret_cast<char*>(room.data()), static_cast<int>(block.size()),
+                                      static_cast<int>(room.size()));
+    if (n >= 0) return static_cast<uint64_t>(n);
+  }
+  return decompress_block_checked(block, room);
 }
 
 // The most frequent delta; ties in [-512, 511] go to the smallest value, and a
@@ -85,32 +141,33 @@ Parsed<ByteView> ByteCursor::take(uint64_t count) {
 }
 
 Bytes compress_chunked(ByteView bytes) {
-  Bytes out;
   // One block holds at most LZ4_MAX_INPUT_SIZE bytes; anything longer is split
   // into chunks rather than written as a block the codec cannot produce.
   const size_t chunk_count = bytes.size() <= LZ4_MAX_INPUT_SIZE ? 0 : (bytes.size() - 1) / LZ4_MAX_INPUT_SIZE + 1;
-  out.push_back(static_cast<uint8_t>(chunk_count));
+  // Each block gets 1.1 times its input plus 20 bytes, more than the codec's
+  // worst case, so compression cannot run out of room.
+  const auto block_capacity = [](size_t input_size) { return input_size + input_size / 10 + 20; };
+  Bytes out(1 + 4 * chunk_count + block_capacity(bytes.size()) + 20 * chunk_count);
+  out[0] = static_cast<uint8_t>(chunk_count);
+  size_t used = 1;
   const auto append_block = [&](ByteView input) {
-    const size_t capacity = input.size() + input.size() / 10 + 20;
-    const size_t at = out.size();
-    out.resize(at + capacity);
     const int n = LZ4_compress_default(reinterpret_cast<const char*>(input.data()),
-                                       reinterpret_cast<char*>(out.data() + at), static_cast<int>(input.size()),
-                                       static_cast<int>(std::min<size_t>(capacity, INT_MAX)));
-    out.resize(at + static_cast<size_t>(std::max(n, 0)));
+                                       reinterpret_cast<char*>(out.data() + used), static_cast<int>(input.size()),
+                                       static_cast<int>(std::min<size_t>(block_capacity(input.size()), INT_MAX)));
+    used += static_cast<size_t>(std::max(n, 0));
+    return static_cast<uint32_t>(std::max(n, 0));
   };
   if (chunk_count == 0) {
     append_block(bytes);
-    return out;
+  } else {
+    for (size_t start = 0; start < bytes.size(); start += LZ4_MAX_INPUT_SIZE) {
+      const size_t size_at = used;
+      used += 4;
+      const uint32_t size = append_block(bytes.subspan(start, std::min<size_t>(LZ4_MAX_INPUT_SIZE, bytes.size() - start)));
+      std::memcpy(out.data() + size_at, &size, 4);
+    }
   }
-  for (size_t start = 0; start < bytes.size(); start += LZ4_MAX_INPUT_SIZE) {
-    const ByteView chunk = bytes.subspan(start, std::min<size_t>(LZ4_MAX_INPUT_SIZE, bytes.size() - start));
-    const size_t size_at = out.size();
-    append_le<uint32_t>(out, 0);
-    append_block(chunk);
-    const uint32_t size = static_cast<uint32_t>(out.size() - size_at - 4);
-    std::memcpy(out.data() + size_at, &size, 4);
-  }
+  out.resize(used);
   return out;
 }
 

@@ -23,15 +23,16 @@ using usdc::Parsed;
 using usdc::ValueRep;
 using usdc::ValueType;
 
+// Plausibility bounds for counts that are not limited by the file length.
 constexpr uint64_t kMaxSections = 64;
 constexpr uint64_t kMaxTokenText = uint64_t{8} << 30;
+// Int arrays: four values for each triangle the limit allows.
 constexpr uint64_t kMaxArrayLength = 1600000000;
 constexpr uint64_t kMaxPoints = kMaxVertices;
 constexpr uint32_t kFieldsetEnd = 0xFFFFFFFF;
 
-struct SectionEntry {
-  uint64_t start = 0;
-};
+// Section name to the file offset of its first byte.
+using SectionStarts = absl::flat_hash_map<std::string, uint64_t>;
 
 struct PathEntry {
   bool has_parent = false;
@@ -68,14 +69,14 @@ std::optional<std::string> check_header(ByteView file) {
   return std::nullopt;
 }
 
-Parsed<absl::flat_hash_map<std::string, SectionEntry>> read_table_of_contents(ByteView file) {
+Parsed<SectionStarts> read_table_of_contents(ByteView file) {
   uint64_t toc = 0;
   std::memcpy(&toc, file.data() + 16, 8);
   ByteCursor cursor(file, toc);
   Parsed<uint64_t> count = cursor.read_u64();
   if (!count) return count.error();
   if (*count > kMaxSections) return std::string("implausible section count");
-  absl::flat_hash_map<std::string, SectionEntry> sections;
+  SectionStarts sections;
   for (uint64_t i = 0; i < *count; ++i) {
     Parsed<ByteView> entry = cursor.take(32);
     if (!entry) return entry.error();
@@ -86,7 +87,7 @@ Parsed<absl::flat_hash_map<std::string, SectionEntry>> read_table_of_contents(By
     std::memcpy(&start, entry->data() + 16, 8);
     std::memcpy(&size, entry->data() + 24, 8);
     if (start > file.size() || size > file.size() - start) return fmt::format("section {} out of bounds", name);
-    sections[std::move(name)] = {start};
+    sections[std::move(name)] = start;
   }
   return sections;
 }
@@ -205,12 +206,12 @@ Parsed<absl::flat_hash_map<uint32_t, PathEntry>> decode_path_tree(const std::vec
 }
 
 Parsed<CrateContents> read_crate_contents(ByteView file) {
-  Parsed<absl::flat_hash_map<std::string, SectionEntry>> sections = read_table_of_contents(file);
+  Parsed<SectionStarts> sections = read_table_of_contents(file);
   if (!sections) return sections.error();
   const auto cursor_at = [&](const char* name) -> Parsed<ByteCursor> {
     const auto it = sections->find(name);
     if (it == sections->end()) return fmt::format("missing {} section", name);
-    return ByteCursor(file, it->second.start);
+    return ByteCursor(file, it->second);
   };
   CrateContents crate;
 
@@ -385,7 +386,7 @@ Parsed<std::vector<int64_t>> read_int_array(ByteView file, ValueRep rep) {
     Parsed<ByteView> bytes = cursor.take(*count * 4);
     if (!bytes) return bytes.error();
     values.resize(*count);
-    std::memcpy(values.data(), bytes->data(), bytes->size());
+    if (!values.empty()) std::memcpy(values.data(), bytes->data(), bytes->size());
   }
   return std::vector<int64_t>(values.begin(), values.end());
 }

@@ -73,6 +73,12 @@ void throw_argument_error(const char* name, const std::string& reason) {
   throw ErrorAlreadySet{};
 }
 
+void raise_value_error(std::string_view message) {
+  Ref text = Ref::steal(check(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape")));
+  PyErr_SetObject(PyExc_ValueError, text.get());
+  throw ErrorAlreadySet{};
+}
+
 uint64_t to_count(PyObject* value, const char* name, uint64_t fallback) {
   if (!value) return fallback;
   // Integers and objects that are integers (__index__, e.g. NumPy integer

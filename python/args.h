@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "python/py_ref.h"
@@ -42,6 +43,11 @@ class Arguments {
 
 // Raises TypeError "argument '{name}': {reason}".
 [[noreturn]] void throw_argument_error(const char* name, const std::string& reason);
+
+// Raises ValueError with `message` as UTF-8 text. Bytes that are not UTF-8
+// (file names taken from the caller's str with surrogate escapes) come back as
+// the same escapes, and embedded zero bytes stay part of the message.
+[[noreturn]] void raise_value_error(std::string_view message);
 
 // Each converter leaves `fallback` when `value` is nullptr (argument not given).
 uint64_t to_count(PyObject* value, const char* name, uint64_t fallback);

@@ -27,18 +27,17 @@ const Signature kProxyFromPath{
     2};
 
 // A str path as the file system's bytes (lone surrogates from undecodable file
-// names map back to their original bytes).
+// names map back to their original bytes). A path with a zero byte names no
+// file, and the file layer would see only the part before it, so it is refused
+// with the interpreter's own ValueError, as open() does.
 std::string path_argument(PyObject* value, const char* name) {
   if (!value || !PyUnicode_Check(value)) {
     throw_argument_error(name, "expected str, got " + (value ? type_name(value) : std::string("nothing")));
   }
-  Ref bytes = Ref::steal(check(PyUnicode_EncodeFSDefault(value)));
+  PyObject* converted = nullptr;
+  if (!PyUnicode_FSConverter(value, &converted)) throw ErrorAlreadySet{};
+  Ref bytes = Ref::steal(converted);
   return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get())));
-}
-
-[[noreturn]] void raise_value_error(const std::string& message) {
-  PyErr_SetString(PyExc_ValueError, message.c_str());
-  throw ErrorAlreadySet{};
 }
 
 template <class T>
@@ -54,7 +53,13 @@ struct FileProxyRun {
 struct FailureMessage {
   std::string text;  // raised as ValueError
 };
-using FileProxyOutcome = std::variant<FileProxyRun, FailureMessage, InternalError>;
+// An internal error while resolving the options is reported like any other
+// resolution failure, as ValueError "settings: {type name}: {message}"; the
+// type name is read once the lock is held again.
+struct SettingsInternalError {
+  InternalError error;
+};
+using FileProxyOutcome = std::variant<FileProxyRun, FailureMessage, InternalError, SettingsInternalError>;
 
 FileProxyOutcome run_file_proxy(const std::string& input_path, const std::string& output_path,
                                 const ProxyOptions& options, bool transfer_normals, bool transfer_uvs) {
@@ -64,7 +69,7 @@ FileProxyOutcome run_file_proxy(const std::string& input_path, const std::string
 
   ResolveResult resolved = resolve_settings(options, input.positions, input.indices);
   if (auto* error = std::get_if<OptionError>(&resolved)) return FailureMessage{"settings: ValueError: " + error->message};
-  if (auto* error = std::get_if<InternalError>(&resolved)) return *error;
+  if (auto* error = std::get_if<InternalError>(&resolved)) return SettingsInternalError{*error};
 
   Expected<Mesh> proxy = build_proxy(input.positions, input.indices, std::get<ProxySettings>(resolved));
   if (!proxy.ok()) return proxy.error();
@@ -79,6 +84,13 @@ FileProxyOutcome run_file_proxy(const std::string& input_path, const std::string
     return FailureMessage{"save " + output_path + ": " + failure->text()};
   }
   return run;
+}
+
+std::string settings_internal_error_text(const InternalError& error) {
+  Ref name = Ref::steal(check(PyObject_GetAttrString(internal_error_type(), "__name__")));
+  const char* text = PyUnicode_AsUTF8(name.get());
+  if (!text) throw ErrorAlreadySet{};
+  return "settings: " + std::string(text) + ": " + error.message;
 }
 
 Ref result_dict(PyObject* input_path, PyObject* output_path, const FileProxyRun& run, double wall_seconds) {
@@ -140,6 +152,9 @@ PyObject* proxy_from_path(PyObject*, PyObject* args, PyObject* kwargs) {
     const double wall_seconds = seconds_between(start, ProgressIo::Clock::now());
 
     if (auto* failure = std::get_if<FailureMessage>(&outcome)) raise_value_error(failure->text);
+    if (auto* failure = std::get_if<SettingsInternalError>(&outcome)) {
+      raise_value_error(settings_internal_error_text(failure->error));
+    }
     if (auto* error = std::get_if<InternalError>(&outcome)) {
       set_internal_error(*error);
       throw ErrorAlreadySet{};

@@ -59,10 +59,7 @@ PyObject* generate_proxy(PyObject*, PyObject* args, PyObject* kwargs) {
     const Mesh& mesh = mesh_argument(arguments["mesh"], "mesh");
     ProxyOptions options = read_proxy_options(arguments);
     ResolveResult resolved = resolve_settings(options, mesh.positions, mesh.indices);
-    if (auto* error = std::get_if<OptionError>(&resolved)) {
-      PyErr_SetString(PyExc_ValueError, error->message.c_str());
-      throw ErrorAlreadySet{};
-    }
+    if (auto* error = std::get_if<OptionError>(&resolved)) raise_value_error(error->message);
     if (auto* error = std::get_if<InternalError>(&resolved)) {
       set_internal_error(*error);
       throw ErrorAlreadySet{};

@@ -7,8 +7,9 @@ apt_packages=(
   libtbb-dev libabsl-dev libfmt-dev liblz4-dev
   libtinygltf-dev nlohmann-json3-dev libstb-dev
   libgtest-dev
+  clang  # libFuzzer targets (tools/fuzz.sh)
 )
-python_packages=(numpy pytest scikit-build-core ninja mypy)
+python_packages=(numpy pytest scikit-build-core ninja mypy usd-core pygltflib)
 
 missing=()
 for pkg in "${apt_packages[@]}"; do

@@ -4,7 +4,8 @@
 #
 #   tools/fuzz.sh [seconds-per-target] [target-name ...]
 #
-# Targets are compiled against the core/ and io/ sources directly. Seeds come
+# Targets are compiled against the core/ and io/ sources directly, plus
+# tests/fuzz/support/*.cpp (an instrumented build of the glTF importer). Seeds come
 # from tests/fuzz/seeds/<name>/ when present; the growing corpus and any
 # crashing inputs stay under build/fuzz/. Needs clang (Debian package "clang").
 # Exits non-zero if any target found a failure.
@@ -18,12 +19,12 @@ cxx=${CXX_FUZZ:-clang++}
 mkdir -p "$out/objects" "$out/corpus" "$out/crashes"
 
 common=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined
-        -fno-sanitize-recover=undefined -I"$root" -I"$(pkg-config --variable=includedir liblz4 2>/dev/null || echo /usr/include)")
-libs=(-ltinygltf -ltbb -lfmt -llz4 $(pkg-config --libs absl_flat_hash_map absl_flat_hash_set absl_hash))
+        -fno-sanitize-recover=undefined -I"$root" -I/usr/include/stb -I/usr/include/nlohmann)
+libs=(-lstb -ltbb -lfmt -llz4 $(pkg-config --libs absl_flat_hash_map absl_flat_hash_set absl_hash))
 
 # The library sources, compiled once and recompiled when a source is newer.
 objects=()
-for source in "$root"/core/*.cpp "$root"/io/*.cpp; do
+for source in "$root"/core/*.cpp "$root"/io/*.cpp "$root"/tests/fuzz/support/*.cpp; do
   object="$out/objects/$(basename "$(dirname "$source")")_$(basename "$source" .cpp).o"
   if [[ ! -e "$object" || "$source" -nt "$object" || -n "$(find "$root/core" "$root/io" -name '*.h' -newer "$object" -print -quit)" ]]; then
     echo "compiling $source" >&2

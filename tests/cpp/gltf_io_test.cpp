@@ -144,10 +144,17 @@ TEST(GltfRead, HostileRangesFailCleanly) {
     const std::string error = load_error(write_asset(dir, triangle_positions(0), views + mesh));
     EXPECT_NE(error.find(text), std::string::npos) << error;
   }
-  // A GLB whose binary chunk claims more bytes than the container has.
-  std::string glb = bytes_of<uint32_t>({0x46546C67, 2, 40, 4, 0x4E4F534A}) + "{}  " + bytes_of<uint32_t>({12, 0x004E4942}) + "abcd";
-  EXPECT_NE(load_error(dir.write("lying.glb", glb)).find("OBJ parse error: glTF: "), std::string::npos);
+  // A GLB whose binary chunk data runs 8 bytes past the container (its length
+  // leaves out the chunk header): rejected before the importer reads it.
+  std::string glb = bytes_of<uint32_t>({0x46546C67, 2, 36, 4, 0x4E4F534A}) + "{}  " + bytes_of<uint32_t>({12, 0x004E4942}) + "abcd";
+  EXPECT_EQ(load_error(dir.write("lying.glb", glb)), "OBJ parse error: glTF: BIN chunk exceeds the GLB container");
   EXPECT_NE(load_error(dir.write("garbage.glb", "glTF\x02\0\0\0garbage")).find("OBJ parse error: glTF: "), std::string::npos);
+  // Container headers: only version 2 with a leading JSON chunk is glTF 2.0.
+  const std::string valid = glb;
+  EXPECT_EQ(load_error(dir.write("v1.glb", valid.substr(0, 4) + bytes_of<uint32_t>({1}) + valid.substr(8))),
+            "OBJ parse error: glTF: unsupported version");
+  EXPECT_EQ(load_error(dir.write("chunk.glb", valid.substr(0, 16) + "JSOX" + valid.substr(20))),
+            "OBJ parse error: glTF: unknown chunk type");
   EXPECT_EQ(load_error(dir.file("missing.gltf")), "OBJ parse error: glTF: No such file or directory (os error 2)");
 }
 

@@ -46,8 +46,8 @@ TEST(MarchingCubesTables, TellingEntriesAndRowStatistics) {
     ASSERT_LE(r.size(), 15u) << c;
     ++rows_with[r.size() / 3];
   }
-  // Every complement of two inside corners on a face diagonal is a tunnel of
-  // four triangles here, so one row more has four triangles and one fewer two.
+  // Two inside corners on a face diagonal give two separate triangles, while
+  // their complements (two outside corners) give a tunnel of four triangles.
   EXPECT_EQ(rows_with, (std::vector<int>{2, 16, 50, 80, 76, 32}));
 }
 
@@ -177,9 +177,11 @@ TEST(ExtractIsoSurface, IdenticalForOneAndManyThreads) {
   EXPECT_TRUE(one.positions == many.positions);
 }
 
-TEST(ExtractIsoSurface, ShortValueArrayGivesEmptyMesh) {
+TEST(ExtractIsoSurface, ArrayShorterThanTheGridGivesEmptyMesh) {
   const std::vector<float> values(7, -1.0f);
   EXPECT_EQ(extract_iso_surface(values, 2, 2, 2, {0, 0, 0}, 1.0, 0.0).positions.size(), 0u);
+  const uint64_t wrap = uint64_t{1} << 32;  // wrap · wrap · 2 overflows to 0
+  EXPECT_EQ(extract_iso_surface(values, wrap, wrap, 2, {0, 0, 0}, 1.0, 0.0).positions.size(), 0u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/marching_cubes.h"
 #include "core/remesh_ops.h"
 #include "core/sdf.h"
+#include "sphere_field.h"
 #include "volume_fixtures.h"
 
 namespace vorrel {
@@ -506,27 +507,8 @@ Mesh jittered_sphere() {
   return sphere;
 }
 
-// Exact distance to the unit sphere at the centres of an n³ grid around it.
-DistanceField unit_sphere_field(uint64_t n) {
-  DistanceField field;
-  field.nx = field.ny = field.nz = n;
-  field.cell_size = 3.0 / double(n);
-  field.origin = {-1.5, -1.5, -1.5};
-  field.half_diagonal = field.cell_size * std::sqrt(3.0) / 2.0;
-  field.values.resize(n * n * n);
-  for (uint64_t z = 0; z < n; ++z) {
-    for (uint64_t y = 0; y < n; ++y) {
-      for (uint64_t x = 0; x < n; ++x) {
-        const Vec3 p = field.origin + field.cell_size * Vec3{x + 0.5, y + 0.5, z + 0.5};
-        field.values[x + n * (y + n * z)] = static_cast<float>(norm(p) - 1.0);
-      }
-    }
-  }
-  return field;
-}
-
 TEST(RemeshSurface, SphereProxyEndsWithEdgesNearTargetAndValencesNearSix) {
-  const DistanceField field = unit_sphere_field(40);
+  const DistanceField field = unit_sphere_field(40, 1.5);
   const double h = field.cell_size, iso = 0.5 * h;
   const Mesh proxy = extract_iso_surface(field.values, 40, 40, 40, field.origin, h, iso);
   const RemeshProjection projection{field, iso, 1.5 * h};

@@ -110,6 +110,56 @@ TEST(BuildDistanceField, ClosedCubeBandSignAndValues) {
   EXPECT_FALSE(f.far_field_done);
 }
 
+TEST(BuildDistanceField, PaddingFollowsClosingBandAndExtraPadding) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  struct PadCase {
+    uint64_t close;
+    double band;
+    uint64_t extra, pad;
+  };
+  const PadCase cases[] = {{0, 2.0, 0, 4}, {1, 2.6, 0, 6}, {2, -1.0, 0, 4}, {0, std::nan(""), 3, 5}, {0, 4.0, 2, 8}};
+  for (const PadCase& c : cases) {
+    auto f = build_distance_field(cube.positions, cube.indices, 8, c.close, c.band, c.extra);
+    ASSERT_TRUE(f.ok());
+    EXPECT_EQ(f->nx, 8 + 2 * c.pad) << c.close << " " << c.band << " " << c.extra;
+    EXPECT_EQ(f->origin.x, -0.125 * double(c.pad));
+    EXPECT_EQ(f->band_cells, c.band > 1.0 ? c.band : 1.0);
+  }
+}
+
+TEST(BuildDistanceField, ClosingBeyondTheBudgetIsAnInternalError) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  for (uint64_t close : {uint64_t{1} << 20, ~uint64_t{0}}) {
+    ::testing::internal::CaptureStderr();
+    auto f = build_distance_field(cube.positions, cube.indices, 8, close, 2.0);
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(f.ok());
+    EXPECT_NE(f.error().message.find("exceeds the 1073741824 cell budget"), std::string::npos);
+  }
+}
+
+// Distance from p to the solid unit cube (0 inside).
+double distance_to_unit_cube(Vec3 p) {
+  Vec3 outside;
+  for (int axis = 0; axis < 3; ++axis) outside[axis] = std::max({0.0, -p[axis], p[axis] - 1.0});
+  return norm(outside);
+}
+
+TEST(BuildDistanceField, IsoLevelOfOneCellWrapsTheCubeAtAboutOneCell) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  auto f = build_distance_field(cube.positions, cube.indices, 16, 0, 2.0);
+  ASSERT_TRUE(f.ok());
+  const double h = f->cell_size;
+  compute_far_field(*f, h);
+  const Mesh proxy = extract_iso_surface(f->values, f->nx, f->ny, f->nz, f->origin, h, h);
+  EXPECT_TRUE(testing::is_closed_and_oriented(proxy));
+  for (const Vec3& p : proxy.positions) {
+    const double d = distance_to_unit_cube(p) / h;
+    EXPECT_GT(d, 0.7);
+    EXPECT_LT(d, 1.35);
+  }
+}
+
 TEST(BuildDistanceField, ClosingErodesOnlyTheOuterAddedLayer) {
   const DistanceField f = unit_cube_field(1, 2.0);
   // pad = 1 + 2 + 2 = 5: centres at -0.625 + 0.125·(i + 0.5); the faces' surface cells are 4 and 5.
@@ -173,6 +223,22 @@ TEST(BuildDistanceField, IdenticalForOneAndManyThreads) {
   EXPECT_TRUE(one->band_distance == many->band_distance);
   EXPECT_TRUE(one->values == many->values);
   EXPECT_TRUE(one->far_field_done);
+
+  // Distances and states do not depend on the order of the triangles either.
+  Mesh reversed = sphere;
+  std::reverse(reversed.indices.begin(), reversed.indices.end());
+  auto other = build_distance_field(reversed.positions, reversed.indices, 48, 1, 2.6);
+  ASSERT_TRUE(other.ok());
+  EXPECT_TRUE(other->band_distance == one->band_distance);
+  EXPECT_EQ(other->states, one->states);
+}
+
+TEST(FieldQueries, EmptyFieldReadsNothing) {
+  const DistanceField empty;
+  EXPECT_EQ(sample(empty, {1, 2, 3}), 0.0);
+  auto found = nearest_surface_point(empty, {}, {}, {1, 2, 3});
+  ASSERT_TRUE(found.ok());
+  EXPECT_FALSE(found->has_value());
 }
 
 TEST(ComputeFarField, SkipsCoveredReachAndRunsOnce) {

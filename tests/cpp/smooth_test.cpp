@@ -75,6 +75,11 @@ TEST_P(BothFilters, NothingToDoStartsNoStage) {
   std::vector<Vec3> p = triangle_positions();
   ASSERT_FALSE(GetParam().filter(p, kOneTriangle, 0, GetParam().parameter, console.io));
   EXPECT_EQ(p, triangle_positions());
+  // Nothing is read when there is nothing to do, so indices out of range are
+  // no error then.
+  ASSERT_FALSE(GetParam().filter(none, kOneTriangle, 5, GetParam().parameter, console.io));
+  ASSERT_FALSE(GetParam().filter(p, std::vector<Triangle>{{0, 1, 3}}, 0, GetParam().parameter, console.io));
+  EXPECT_EQ(p, triangle_positions());
   EXPECT_TRUE(console.writes.empty());
 }
 

@@ -179,6 +179,35 @@ TEST(UsdcChunks, Framing) {
   EXPECT_EQ(decompress_chunked(Bytes{0, 0xF0, 1, 2}, 10).error().rfind("lz4: ", 0), 0u);
 }
 
+// Raw blocks (behind a chunk count of 0) that the codec must refuse with its
+// own text, and well-formed blocks whose last match fills the output exactly.
+TEST(UsdcChunks, CodecFailuresAreNamed) {
+  struct Case {
+    Bytes lz4;
+    uint64_t capacity;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{0x10}, 10, "lz4: literal is out of bounds of the input"},
+      {{0xF0}, 10, "lz4: expected another byte, found none"},
+      {{0x10, 'a', 0x01}, 10, "lz4: expected another byte, found none"},
+      {{0x1F, 'a', 0x01, 0x00}, 30, "lz4: expected another byte, found none"},
+      {{0x10, 'a', 0x01, 0x00}, 10, "lz4: expected another byte, found none"},  // ends after a match
+      {{0x10, 'a', 0x00, 0x00, 0x00}, 10, "lz4: 0 is not a valid match offset"},
+      {{0x10, 'a', 0x02, 0x00, 0x00}, 10, "lz4: the offset to copy is not contained in the decompressed buffer"},
+      {{0x30, 'a', 'b', 'c'}, 2, "lz4: provided output is too small for the decompressed data, actual 2, expected 3"},
+      {{0x10, 'a', 0x01, 0x00, 0x00}, 3,
+       "lz4: provided output is too small for the decompressed data, actual 3, expected 5"},
+  };
+  for (const Case& c : cases) {
+    Bytes block = {0};
+    block.insert(block.end(), c.lz4.begin(), c.lz4.end());
+    EXPECT_EQ(decompress_chunked(block, c.capacity).error(), c.error) << c.error;
+  }
+  EXPECT_EQ(decompress_chunked(Bytes{0, 0x10, 'a', 0x01, 0x00, 0x00}, 5).value(), Bytes(5, 'a'));
+  EXPECT_EQ(decompress_chunked(Bytes{0, 0x12, 'a', 0x01, 0x00, 0x00}, 7).value(), Bytes(7, 'a'));
+}
+
 TEST(UsdcCursor, BoundedByFile) {
   const Bytes file(12, 1);
   ByteCursor cursor(file);
@@ -478,6 +507,32 @@ TEST(UsdcReader, HandBuiltFailures) {
   EXPECT_EQ(read_failure(write_test_crate("nomesh.usdc", {xform})), "no Mesh prim found");
 }
 
+TEST(UsdcReader, MalformedPathTrees) {
+  struct Case {
+    std::vector<int32_t> elements, jumps;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {{1, 1}, {-1, 0}, "malformed path tree"},        // the walk runs off the end
+      {{1, 1}, {-1, 5}, "malformed path tree"},        // a sibling past the end
+      {{1, 1, 1}, {1, 1, -2}, "malformed path tree"},  // a sibling jump that revisits entries
+      {{1, 99}, {-1, -2}, "path entry out of range"},
+      {{1, -2}, {-1, -2}, "no Mesh prim found"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    CrateWriter crate;
+    crate.intern_token(";-)");
+    crate.intern_token("");
+    crate.intern_token("x");
+    for (size_t e = 0; e < cases[i].elements.size(); ++e) {
+      crate.add_path(static_cast<int32_t>(e), cases[i].elements[e], cases[i].jumps[e]);
+    }
+    const std::string path = temp_path("paths" + std::to_string(i) + ".usdc");
+    ASSERT_FALSE(save_crate(path, crate.tables()));
+    EXPECT_EQ(read_failure(path), cases[i].text) << i;
+  }
+}
+
 TEST(UsdcReader, FilesWrittenByPxr) {
   const fs::path dir = fs::path(VORREL_SOURCE_DIR) / "tests" / "data" / "usd";
   struct Fixture {
@@ -521,6 +576,16 @@ TEST(UsdcReader, SharedSamples) {
     EXPECT_EQ(mesh->indices.size(), sample.triangles) << sample.name;
     EXPECT_EQ(mesh->indices[0], sample.first) << sample.name;
   }
+}
+
+// Inputs the fuzzer found, with the outcome each must keep.
+TEST(UsdcReader, FuzzFindings) {
+  const fs::path dir = fs::path(VORREL_SOURCE_DIR) / "tests" / "data" / "usd" / "fuzz";
+  // Its faceVertexCounts is an empty raw int array: nothing to copy, no triangles.
+  const auto mesh = read_usdc((dir / "empty_raw_int_array.usdc").string());
+  ASSERT_TRUE(mesh.ok()) << mesh.error().text();
+  EXPECT_EQ(mesh->positions.size(), 3u);
+  EXPECT_TRUE(mesh->indices.empty());
 }
 
 TEST(UsdcReader, MissingFileIsIo) {

@@ -79,6 +79,15 @@ TEST(Voxelize, ClosedCubeGivesShellInsideAndOutside) {
   EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Unclassified), 0);
 }
 
+TEST(Voxelize, ExtraPaddingWidensTheFrame) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  auto grid = voxelize(cube.positions, cube.indices, 8, 3);
+  ASSERT_TRUE(grid.ok());
+  EXPECT_EQ(grid->nx, 18u);
+  EXPECT_EQ(grid->origin, (Vec3{-0.625, -0.625, -0.625}));
+  EXPECT_EQ(std::count(grid->cells.begin(), grid->cells.end(), CellState::Inside), 7 * 7 * 7);
+}
+
 TEST(Voxelize, OpenBoxLetsTheFloodFillIn) {
   const Mesh box = box_mesh(0.0, 1.0, /*skip_top=*/true);
   auto grid = voxelize(box.positions, box.indices, 8);
@@ -101,6 +110,15 @@ TEST(Voxelize, TriangleIndexOutOfRangeIsAnInternalError) {
   auto grid = voxelize(positions, triangles, 8);
   ASSERT_FALSE(grid.ok());
   EXPECT_EQ(grid.error().message, index_out_of_range(3, 3).message);
+}
+
+TEST(Voxelize, PaddingBeyondTheBudgetIsAnInternalError) {
+  const Mesh cube = box_mesh(0.0, 1.0);
+  ::testing::internal::CaptureStderr();
+  auto grid = voxelize(cube.positions, cube.indices, 8, uint64_t{1} << 62);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(grid.ok());
+  EXPECT_NE(grid.error().message.find("exceeds the 1073741824 cell budget"), std::string::npos);
 }
 
 TEST(Voxelize, IdenticalForOneAndManyThreads) {

@@ -122,6 +122,27 @@ def test_io_errors_carry_the_system_text(tmp_path, cube):
         vorrel.save(cube, str(tmp_path / "no" / "such" / "dir.obj"))
 
 
+def test_error_messages_keep_the_callers_path(tmp_path, cube):
+    # A file name that is not UTF-8 reaches Python as a str with surrogate
+    # escapes; the message must hand back that same str, not fail to decode.
+    odd = str(tmp_path) + "/\udcff.obj"
+    with pytest.raises(ValueError) as error:
+        vorrel.proxy_from_path(odd, str(tmp_path / "o.obj"))
+    assert str(error.value) == f"load {odd}: OBJ parse error: open file failed"
+    # A zero byte names no file: refused as by open(), never cut short.
+    for call in (
+        lambda: vorrel.load(str(tmp_path / "a.obj") + "\0.usda"),
+        lambda: vorrel.save(cube, str(tmp_path / "a.obj") + "\0.usda"),
+        lambda: vorrel.proxy_from_path(str(tmp_path / "a\0.obj"), "o.obj"),
+    ):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            call()
+    assert not (tmp_path / "a.obj").exists()
+    with pytest.raises(ValueError) as error:
+        vorrel.generate_proxy(cube, quality="fa\0st")
+    assert str(error.value) == "unknown quality preset fa\0st; expected fast/balanced/high"
+
+
 def test_docstrings_and_signatures():
     assert str(inspect.signature(vorrel.load)) == "(path)"
     assert str(inspect.signature(vorrel.save)) == "(mesh, path)"
@@ -178,6 +199,23 @@ def test_failure_order_and_prefixes(tmp_path, cube_obj):
     assert str(error.value) == f"save {stl}: unsupported format: stl"
 
 
+def test_index_out_of_range_in_a_loaded_file(tmp_path):
+    # The text reader does not compare indices with the points: the fault
+    # surfaces while resolving target_faces (a settings failure) or in the
+    # pipeline (an internal error).
+    layer = tmp_path / "bad.usda"
+    layer.write_text(
+        "def Mesh \"m\" {\n int[] faceVertexCounts = [3]\n int[] faceVertexIndices = [0, 1, 99]\n"
+        " point3f[] points = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]\n}\n"
+    )
+    out = str(tmp_path / "out.obj")
+    with pytest.raises(ValueError, match=r"^settings: InternalError: .*99"):
+        vorrel.proxy_from_path(str(layer), out, target_faces=100)
+    with pytest.raises(vorrel.InternalError, match="99"):
+        vorrel.proxy_from_path(str(layer), out)
+    assert not pathlib.Path(out).exists()
+
+
 @pytest.mark.parametrize(
     "sample",
     [
@@ -198,3 +236,24 @@ def test_real_files_to_every_format(tmp_path, sample, extension):
     result = vorrel.proxy_from_path(str(path), str(out), voxel_res=24, transfer_uvs=True)
     assert result["output_faces"] > 0
     assert vorrel.load(str(out)).face_count == result["output_faces"]
+
+
+@pytest.mark.parametrize("extension", ["usda", "usdc", "glb"])
+def test_proxy_files_open_in_third_party_readers(tmp_path, cube_obj, extension):
+    out = tmp_path / f"proxy.{extension}"
+    result = vorrel.proxy_from_path(str(cube_obj), str(out), voxel_res=12)
+    if extension == "glb":
+        pygltflib = pytest.importorskip("pygltflib")
+        gltf = pygltflib.GLTF2().load(str(out))
+        assert gltf.accessors[0].count == result["output_vertices"]
+        assert gltf.accessors[1].count == 3 * result["output_faces"]
+        return
+    Usd = pytest.importorskip("pxr.Usd")
+    UsdGeom = pytest.importorskip("pxr.UsdGeom")
+    stage = Usd.Stage.Open(str(out))
+    mesh = UsdGeom.Mesh(stage.GetPrimAtPath("/proxy"))
+    assert len(mesh.GetPointsAttr().Get()) == result["output_vertices"]
+    assert len(mesh.GetFaceVertexCountsAttr().Get()) == result["output_faces"]
+    normals = mesh.GetNormalsAttr()
+    assert len(normals.Get()) == 3 * result["output_faces"]
+    assert mesh.GetNormalsInterpolation() == "faceVarying"
