@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-
 #include "core/parallel.h"
 #include "core/progress.h"
 
