@@ -13,8 +13,13 @@
 
 namespace vorrel {
 
+// Most internal errors are faults (an index out of range reaching a stage);
+// an allocation failure is not, and the module reports it as MemoryError.
+enum class ErrorKind : uint8_t { Fault, AllocationFailure };
+
 struct InternalError {
   std::string message;
+  ErrorKind kind = ErrorKind::Fault;
 };
 
 // A value or the error that prevented it.

@@ -13,8 +13,7 @@ namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Squared cell distances of the band seeds; +inf off the band.
-std::vector<double> seed_squared_distances(const DistanceField& f) {
-  std::vector<double> g(f.band_distance.size());
+void seed_squared_distances(const DistanceField& f, std::vector<double>& g) {
   const double inv_h = 1.0 / f.cell_size;
   parallel_map(g, [&](size_t i) {
     const float b = f.band_distance[i];
@@ -22,7 +21,6 @@ std::vector<double> seed_squared_distances(const DistanceField& f) {
     const double cells = static_cast<double>(b) * inv_h;
     return cells * cells;
   });
-  return g;
 }
 
 // Per-task buffers for gathering one strided line and transforming it.
@@ -120,11 +118,15 @@ void edt_1d(std::span<const double> f, std::span<double> out, EdtScratch& scratc
   }
 }
 
-void compute_far_field(DistanceField& field, double reach) {
+Status compute_far_field(DistanceField& field, double reach) {
   const double h = field.cell_size;
-  if (field.far_field_done || std::abs(reach) + h < field.band_cells * h) return;
+  if (field.far_field_done || std::abs(reach) + h < field.band_cells * h) return std::nullopt;
   auto stage = StageProgress::start("sdf far field (EDT)", 0);
-  std::vector<double> g = seed_squared_distances(field);
+  std::vector<double> g;
+  if (Status failed = allocate_filled(g, field.band_distance.size(), 0.0, "the far-field transform's working array")) {
+    return failed;
+  }
+  seed_squared_distances(field, g);
   transform_x(g, field);
   transform_y(g, field);
   transform_z(g, field);
@@ -135,6 +137,7 @@ void compute_far_field(DistanceField& field, double reach) {
     return field_value(field.states[i], d, H);
   });
   field.far_field_done = true;
+  return std::nullopt;
 }
 
 }  // namespace vorrel

@@ -105,7 +105,7 @@ Expected<Mesh> distance_field_path(std::span<const Vec3> positions, std::span<co
   DistanceField field = std::move(built).value();
   const double h = field.cell_size;
   const double iso = w * h;
-  compute_far_field(field, iso);
+  if (Status failed = compute_far_field(field, iso)) return *failed;
 
   Mesh proxy = extract_iso_surface(field.values, field.nx, field.ny, field.nz, field.origin, h, iso);
   seal(proxy, "marching-cubes");
@@ -144,7 +144,7 @@ Expected<Mesh> binary_voxel_path(std::span<const Vec3> positions, std::span<cons
   const double h = grid.cell_size;
   if (passes > 0) {
     auto stage = StageProgress::start(fmt::format("dilate (\u00d7{})", passes), 0);
-    dilate(grid, passes);
+    if (Status failed = dilate(grid, passes)) return *failed;
     stage.finish();
   }
   Mesh proxy = extract_voxel_surface(grid);

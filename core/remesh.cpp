@@ -25,11 +25,20 @@ double mean_edge_length(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   return count > 0 ? sum / static_cast<double>(count) : 1.0;
 }
 
+// Splitting to edges k times shorter multiplies the triangle count by about
+// k², so a given target is held to at most this refinement of the mesh's own
+// edges: a target-face request on a zero-area input gives a target of 1e-12,
+// which would otherwise split until memory runs out.
+constexpr double kMaxRefinement = 16.0;
+
 // A given target that is not a positive finite length would make the split
 // phase halve edges without end, so it falls back to the derived one.
 double base_target(const RemeshMesh& mesh, RemeshWorkspace& ws, const RemeshParams& params) {
-  if (params.target_edge && std::isfinite(*params.target_edge) && *params.target_edge > 0.0) return *params.target_edge;
-  return mean_edge_length(mesh, ws);
+  const double mean = mean_edge_length(mesh, ws);
+  if (params.target_edge && std::isfinite(*params.target_edge) && *params.target_edge > 0.0) {
+    return std::max(*params.target_edge, mean / kMaxRefinement);
+  }
+  return mean;
 }
 
 struct IterationCounts {

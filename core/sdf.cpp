@@ -5,7 +5,10 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <utility>
+
+#include <fmt/format.h>
 
 #include "core/parallel.h"
 #include "core/progress.h"
@@ -136,9 +139,12 @@ std::vector<uint32_t> spatial_order(const DistanceField& f, std::span<const Vec3
   return order;
 }
 
-void compute_band(DistanceField& f, std::span<const Vec3> positions, std::span<const Triangle> triangles) {
+Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span<const Triangle> triangles) {
   auto stage = StageProgress::start("sdf band", 0);
-  std::vector<uint64_t> entries(f.states.size(), kEmptyBandEntry);
+  std::vector<uint64_t> entries;
+  if (Status failed = allocate_filled(entries, f.states.size(), kEmptyBandEntry, "the distance band's entries")) {
+    return failed;
+  }
   const double reach = f.band_cells * f.cell_size;
   const std::vector<uint32_t> order = spatial_order(f, positions, triangles);
   parallel_for(0, order.size(), [&](size_t i) {
@@ -148,32 +154,38 @@ void compute_band(DistanceField& f, std::span<const Vec3> positions, std::span<c
                    f.states.data());
   });
   stage.finish();
-  f.band_distance.resize(entries.size());
-  f.nearest_triangle.resize(entries.size());
+  if (Status failed = allocate_filled(f.band_distance, entries.size(), 0.0f, "the distance band's distances")) {
+    return failed;
+  }
+  if (Status failed = allocate_filled(f.nearest_triangle, entries.size(), kNoTriangle, "the nearest-triangle grid")) {
+    return failed;
+  }
   parallel_for(0, entries.size(), [&](size_t i) {
     f.band_distance[i] = std::bit_cast<float>(static_cast<uint32_t>(entries[i] >> 32));
     f.nearest_triangle[i] = static_cast<uint32_t>(entries[i]);
   });
+  return std::nullopt;
 }
 
 // Closing dilation, exterior flood fill, interior marking and closing erosion.
-void classify_sign(DistanceField& f, uint64_t close) {
+Status classify_sign(DistanceField& f, uint64_t close) {
   auto stage = StageProgress::start("sdf sign", 0);
   const uint64_t nx = f.nx, ny = f.ny, nz = f.nz;
-  run_cell_passes(f.states, nx, ny, nz, close,
+  Status closed = run_cell_passes(f.states, nx, ny, nz, close,
                   [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
                     if (self != CellState::Unclassified) return self;
                     const bool touches_surface = any_face_neighbour(
                         prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Surface; });
                     return touches_surface ? CellState::Surface : self;
                   });
+  if (closed) return closed;
   flood_fill_exterior(f.states, nx, ny, nz);
   for (CellState& s : f.states) {
     if (s == CellState::Unclassified) s = CellState::Inside;
   }
   const float near_limit = static_cast<float>(f.half_diagonal);
   const float* band = f.band_distance.data();
-  run_cell_passes(f.states, nx, ny, nz, close,
+  return run_cell_passes(f.states, nx, ny, nz, close,
                   [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
                     if (!is_solid(self) || !(band[x + nx * (y + ny * z)] > near_limit)) return self;
                     const bool touches_outside = any_face_neighbour(
@@ -182,15 +194,16 @@ void classify_sign(DistanceField& f, uint64_t close) {
                   });
 }
 
-void compute_band_values(DistanceField& f) {
+Status compute_band_values(DistanceField& f) {
   const float B = static_cast<float>(f.band_cells * f.cell_size);
   const float H = static_cast<float>(f.half_diagonal);
-  f.values.resize(f.states.size());
+  if (Status failed = allocate_filled(f.values, f.states.size(), 0.0f, "the distance field's values")) return failed;
   parallel_map(f.values, [&](size_t i) {
     const float b = f.band_distance[i];
     const float d = std::isfinite(b) ? std::min(b, B) : B;
     return field_value(f.states[i], d, H);
   });
+  return std::nullopt;
 }
 
 // Whether the frame has cells and a per-cell array of `length` covers them all.
@@ -224,6 +237,10 @@ Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, st
   const uint64_t pad = saturating_add(saturating_add(close, static_cast<uint64_t>(band_ceil) + 2), extra_pad);
   const GridDims dims = grid_dims(box.max - box.min, voxel_res, pad);
   if (Status too_large = check_cell_budget(dims)) return *too_large;
+  const uint64_t cells = dims.nx * dims.ny * dims.nz;
+  const std::string what = fmt::format("a distance field of {}x{}x{} cells at {} bytes per cell", dims.nx, dims.ny,
+                                       dims.nz, kDistanceFieldPeakBytesPerCell);
+  if (Status refused = check_obtainable(what, cells * kDistanceFieldPeakBytesPerCell)) return *refused;
 
   DistanceField f;
   f.nx = dims.nx;
@@ -233,11 +250,12 @@ Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, st
   f.origin = box.min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * dims.cell_size);
   f.band_cells = band > 1.0 ? band : 1.0;
   f.half_diagonal = f.cell_size * 0.5 * kSqrt3;
-  f.states.assign(dims.nx * dims.ny * dims.nz, CellState::Unclassified);
-
-  compute_band(f, positions, triangles);
-  classify_sign(f, close);
-  compute_band_values(f);
+  if (Status failed = allocate_filled(f.states, cells, CellState::Unclassified, "the distance field's cell states")) {
+    return *failed;
+  }
+  if (Status failed = compute_band(f, positions, triangles)) return *failed;
+  if (Status failed = classify_sign(f, close)) return *failed;
+  if (Status failed = compute_band_values(f)) return *failed;
   return f;
 }
 

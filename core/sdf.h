@@ -34,6 +34,12 @@ struct DistanceField {
 
 inline constexpr uint32_t kNoTriangle = 0xFFFFFFFFu;
 
+// Peak bytes per cell of the distance-field path. The field keeps 13 (state 1,
+// band distance 4, nearest triangle 4, value 4); building the band adds its
+// 8-byte packed entries before the values exist (17 in all), and the far-field
+// transform adds its 8-byte working array to the whole field (21 in all).
+inline constexpr uint64_t kDistanceFieldPeakBytesPerCell = 21;
+
 // Field value of a cell from its state and distance d (float32 throughout):
 // surface cells hold at most H, inside cells fall below H with depth, outside
 // cells hold their distance. H is float32(half_diagonal).
@@ -47,13 +53,16 @@ inline float field_value(CellState state, float d, float H) {
 
 // Builds the band ("sdf band") and the sign ("sdf sign") and the band values,
 // on a grid padded by close + ceil(band) + 2 + `extra_pad` cells per side.
-// Fails with an internal error when a triangle index is not below the vertex count.
+// Fails with an internal error when a triangle index is not below the vertex
+// count, and with an allocation failure when the peak memory of the field and
+// its far-field transform exceeds what the process can obtain.
 Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, std::span<const Triangle> triangles,
                                              uint64_t voxel_res, uint64_t close, double band, uint64_t extra_pad = 0);
 
 // Recomputes every value by a squared Euclidean distance transform seeded with
 // the band ("sdf far field (EDT)"), unless the band already covers `reach`.
-void compute_far_field(DistanceField& field, double reach);
+// Fails, leaving the field unchanged, when its working array cannot be allocated.
+Status compute_far_field(DistanceField& field, double reach);
 
 // Scratch of the one-dimensional transform, reused across the lines of one task.
 struct EdtScratch {

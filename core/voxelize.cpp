@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include <fmt/format.h>
 
@@ -138,7 +139,13 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
   grid.nz = dims.nz;
   grid.cell_size = dims.cell_size;
   grid.origin = box.min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * dims.cell_size);
-  grid.cells.assign(dims.nx * dims.ny * dims.nz, CellState::Unclassified);
+  const uint64_t cells = dims.nx * dims.ny * dims.nz;
+  const std::string what = fmt::format("a voxel grid of {}x{}x{} cells at {} bytes per cell", dims.nx, dims.ny,
+                                       dims.nz, kVoxelPeakBytesPerCell);
+  if (Status refused = check_obtainable(what, cells * kVoxelPeakBytesPerCell)) return *refused;
+  if (Status failed = allocate_filled(grid.cells, cells, CellState::Unclassified, "the voxel grid's cells")) {
+    return *failed;
+  }
 
   {
     auto stage = StageProgress::start("voxelize", 0);
@@ -215,9 +222,9 @@ void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, u
   }
 }
 
-void dilate(VoxelGrid& grid, uint64_t passes) {
+Status dilate(VoxelGrid& grid, uint64_t passes) {
   const uint64_t nx = grid.nx, ny = grid.ny, nz = grid.nz;
-  run_cell_passes(grid.cells, nx, ny, nz, passes,
+  return run_cell_passes(grid.cells, nx, ny, nz, passes,
                   [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
                     if (is_solid(self)) return self;
                     return any_face_neighbour(prev, nx, ny, nz, x, y, z, is_solid) ? CellState::Inside : self;

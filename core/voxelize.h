@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/memory.h"
 #include "core/mesh.h"
 #include "core/parallel.h"
 #include "core/vec3.h"
@@ -32,6 +33,10 @@ struct GridDims {
 };
 
 inline constexpr uint64_t kCellBudget = uint64_t{1} << 30;
+
+// Peak bytes per cell of the binary path: the cell states and the dilation's
+// scratch copy of them.
+inline constexpr uint64_t kVoxelPeakBytesPerCell = 2;
 
 // Component-wise bounds of a point set; with no points min is the largest
 // finite value and max its negation, so the extent is negative.
@@ -63,7 +68,9 @@ inline uint64_t saturating_add(uint64_t a, uint64_t b) {
 }
 
 // Binary voxelization with 2 + `extra_pad` empty cells around the bounding box.
-// Fails with an internal error when a triangle index is not below the vertex count.
+// Fails with an internal error when a triangle index is not below the vertex
+// count, and with an allocation failure when the grid and its dilation scratch
+// cannot be obtained.
 Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,
                              uint64_t extra_pad = 0);
 
@@ -71,7 +78,8 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
 void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz);
 
 // Grows the solid region by one cell along the six axis directions per pass.
-void dilate(VoxelGrid& grid, uint64_t passes);
+// Fails, leaving the grid unchanged, when the scratch buffer cannot be allocated.
+Status dilate(VoxelGrid& grid, uint64_t passes);
 
 // Whether one of the six face neighbours of cell (x, y, z) inside the grid satisfies `pred`.
 template <class Pred>
@@ -86,12 +94,15 @@ inline bool any_face_neighbour(const CellState* cells, uint64_t nx, uint64_t ny,
 
 // Runs `passes` double-buffered passes over all cells: each pass writes
 // next[i] = rule(previous, x, y, z, previous[i]) in parallel. One scratch
-// buffer serves the whole call.
+// buffer serves the whole call; without it the cells stay unchanged.
 template <class Rule>
-void run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
-                     Rule&& rule) {
-  if (passes == 0 || cells.empty()) return;
-  std::vector<CellState> scratch(cells.size());
+Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
+                       Rule&& rule) {
+  if (passes == 0 || cells.empty()) return std::nullopt;
+  std::vector<CellState> scratch;
+  if (Status failed = allocate_filled(scratch, cells.size(), CellState::Unclassified, "the cell passes' scratch grid")) {
+    return failed;
+  }
   const uint64_t row_count = ny * nz;
   for (uint64_t pass = 0; pass < passes; ++pass) {
     const CellState* prev = cells.data();
@@ -103,6 +114,7 @@ void run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, ui
     });
     cells.swap(scratch);
   }
+  return std::nullopt;
 }
 
 }  // namespace vorrel

@@ -1,9 +1,12 @@
 #include "python/arrays.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "core/memory.h"
 #include "python/args.h"
+#include "python/boundary.h"
 #include "python/numpy_api.h"
 
 namespace vorrel::py {
@@ -41,7 +44,13 @@ std::vector<Row> read_rows(PyObject* value) {
   const npy_intp column_stride = PyArray_STRIDE(array, 1);
   const bool swapped = !PyArray_ISNOTSWAPPED(array);
   const char* base = PyArray_BYTES(array);
-  std::vector<Row> out(static_cast<size_t>(rows));
+  // A zero-stride view may claim more rows than memory could ever hold.
+  std::vector<Row> out;
+  Status failed = allocate_filled(out, static_cast<uint64_t>(rows), Row{}, "a copy of the array's rows");
+  if (failed) {
+    set_internal_error(*failed);
+    throw ErrorAlreadySet{};
+  }
   for (npy_intp i = 0; i < rows; ++i) {
     Element elements[3];
     for (int k = 0; k < 3; ++k) {
@@ -64,7 +73,11 @@ void free_owned_buffer(PyObject* capsule) {
 // A new C-ordered (rows, 3) array whose memory belongs to a capsule set as its base.
 Ref new_matrix(const void* data, size_t rows, size_t row_bytes, int type_num) {
   const size_t bytes = rows * row_bytes;
-  auto* buffer = new unsigned char[bytes ? bytes : 1];
+  auto* buffer = new (std::nothrow) unsigned char[bytes ? bytes : 1];
+  if (!buffer) {
+    set_internal_error(allocation_failure("a new (" + std::to_string(rows) + ", 3) array", bytes));
+    throw ErrorAlreadySet{};
+  }
   if (bytes) std::memcpy(buffer, data, bytes);
   Ref owner = Ref::steal(PyCapsule_New(buffer, "vorrel.buffer", free_owned_buffer));
   if (!owner) {

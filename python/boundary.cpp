@@ -19,7 +19,10 @@ bool create_internal_error_type() {
 }
 
 void set_internal_error(const InternalError& error) {
-  PyErr_SetString(g_internal_error ? g_internal_error : PyExc_SystemError, error.message.c_str());
+  PyObject* type = error.kind == ErrorKind::AllocationFailure ? PyExc_MemoryError
+                   : g_internal_error                         ? g_internal_error
+                                                              : PyExc_SystemError;
+  PyErr_SetString(type, error.message.c_str());
 }
 
 void set_error_from_current_exception() noexcept {

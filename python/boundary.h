@@ -16,7 +16,8 @@ namespace vorrel::py {
 PyObject* internal_error_type();
 bool create_internal_error_type();
 
-// Sets the Python exception for an internal error value.
+// Sets the Python exception for an internal error value: MemoryError for an
+// allocation failure, the internal-error exception otherwise.
 void set_internal_error(const InternalError& error);
 
 // Unwraps a stage result or raises its internal error as a Python exception.

@@ -11,5 +11,11 @@ cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORREL_BUILD_MODUL
 cmake --build build/cpp -j "$jobs"
 status=0
 ctest --test-dir build/cpp --output-on-failure -j "$jobs" || status=1
+# The core and the file layer once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer (any finding fails its test).
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORREL_SANITIZE=ON \
+  -DVORREL_BUILD_MODULE=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
 python3 -m pytest -q tests/python || status=1
 exit $status
