@@ -35,11 +35,7 @@ def peer_readers():
     try:
         import rapidobj
 
-        def read_rapidobj(path):
-            result = rapidobj.parse_file(path) if hasattr(rapidobj, "parse_file") else rapidobj.load(path)
-            return result
-
-        readers["rapidobj"] = read_rapidobj
+        readers["rapidobj"] = rapidobj.parse_obj
     except ImportError:
         readers["rapidobj"] = None
     try:

@@ -1,15 +1,23 @@
 // Prints marching-cubes throughput on distance-like fields and the distance
-// field stage times for a real scan. Usage: volume_bench [obj path]
+// field stage times for a real scan.
+//
+//   volume_bench [OBJ]                 throughput and stage times (default: the bunny scan)
+//   volume_bench --dump DIR OBJ RES    the pipeline's field of OBJ at RES (close 1, band 2 cells,
+//                                      iso one cell) for side-by-side runs of other libraries:
+//                                      DIR/field.f32 (values after the far field, x fastest),
+//                                      DIR/seeds.u8 (1 on band cells) and one line of key=value
+//                                      figures on stdout
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/marching_cubes.h"
 #include "core/sdf.h"
+#include "io/obj.h"
 
 using namespace vorrel;
 
@@ -53,29 +61,6 @@ void bench_marching_cubes(uint64_t n) {
               mesh.positions.size(), mesh.indices.size());
 }
 
-// Vertices and faces of an OBJ file, faces fanned into triangles.
-bool read_obj(const std::string& path, Mesh& mesh) {
-  std::ifstream in(path);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream s(line);
-    std::string tag;
-    s >> tag;
-    if (tag == "v") {
-      Vec3 p;
-      s >> p.x >> p.y >> p.z;
-      mesh.positions.push_back(p);
-    } else if (tag == "f") {
-      std::vector<uint32_t> face;
-      std::string corner;
-      while (s >> corner) face.push_back(static_cast<uint32_t>(std::stoul(corner) - 1));
-      for (size_t k = 1; k + 1 < face.size(); ++k) mesh.indices.push_back({face[0], face[k], face[k + 1]});
-    }
-  }
-  return true;
-}
-
 void bench_distance_field(const Mesh& mesh, uint64_t voxel_res) {
   auto start = std::chrono::steady_clock::now();
   auto field = build_distance_field(mesh.positions, mesh.indices, voxel_res, 1, 2.0);
@@ -95,17 +80,68 @@ void bench_distance_field(const Mesh& mesh, uint64_t voxel_res) {
               cells * 13 / 1048576.0, peak_resident_mib());
 }
 
+template <class T>
+bool write_raw(const std::string& path, const std::vector<T>& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size() * sizeof(T)));
+  return static_cast<bool>(out);
+}
+
+// The same field, far field and extraction as the proxy pipeline's defaults.
+int dump_field(const std::string& dir, const Mesh& mesh, uint64_t voxel_res) {
+  auto start = std::chrono::steady_clock::now();
+  auto built = build_distance_field(mesh.positions, mesh.indices, voxel_res, 1, 2.0);
+  const double band_sign = seconds_since(start);
+  if (!built) {
+    std::printf("error: %s\n", built.error().message.c_str());
+    return 1;
+  }
+  DistanceField& field = *built;
+  std::vector<uint8_t> seeds(field.band_distance.size());
+  for (size_t i = 0; i < seeds.size(); ++i) seeds[i] = std::isfinite(field.band_distance[i]) ? 1 : 0;
+  const double iso = field.cell_size;
+  start = std::chrono::steady_clock::now();
+  compute_far_field(field, iso);
+  const double far = seconds_since(start);
+  start = std::chrono::steady_clock::now();
+  const Mesh proxy = extract_iso_surface(field.values, field.nx, field.ny, field.nz, field.origin, field.cell_size, iso);
+  const double mc = seconds_since(start);
+  if (!write_raw(dir + "/field.f32", field.values) || !write_raw(dir + "/seeds.u8", seeds)) {
+    std::printf("error: cannot write to %s\n", dir.c_str());
+    return 1;
+  }
+  std::printf("nx=%llu ny=%llu nz=%llu cell_size=%.17g iso=%.17g band_sign_s=%.4f far_field_s=%.4f mc_s=%.4f "
+              "mc_vertices=%zu mc_triangles=%zu\n",
+              static_cast<unsigned long long>(field.nx), static_cast<unsigned long long>(field.ny),
+              static_cast<unsigned long long>(field.nz), field.cell_size, iso, band_sign, far, mc,
+              proxy.positions.size(), proxy.indices.size());
+  return 0;
+}
+
+bool read_mesh(const std::string& path, Mesh& mesh) {
+  auto read = io::read_obj(path);
+  if (!read.ok()) {
+    std::printf("cannot read %s: %s\n", path.c_str(), read.error().text().c_str());
+    return false;
+  }
+  mesh.positions = std::move(read->positions);
+  mesh.indices = std::move(read->indices);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--dump") {
+    Mesh mesh;
+    if (!read_mesh(argv[3], mesh)) return 1;
+    return dump_field(argv[2], mesh, std::strtoull(argv[4], nullptr, 10));
+  }
   bench_marching_cubes(256);
   bench_marching_cubes(512);
   const std::string path = argc > 1 ? argv[1] : VORREL_SOURCE_DIR "/../shared/data/obj/stanford-bunny.obj";
   Mesh mesh;
-  if (!read_obj(path, mesh)) {
-    std::printf("cannot read %s\n", path.c_str());
-    return 1;
-  }
+  if (!read_mesh(path, mesh)) return 1;
   std::printf("%s: %zu vertices, %zu triangles\n", path.c_str(), mesh.positions.size(), mesh.indices.size());
   bench_distance_field(mesh, 128);
   bench_distance_field(mesh, 256);

@@ -5,8 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include <absl/container/flat_hash_map.h>
-
 #include "core/parallel.h"
 #include "core/progress.h"
 
@@ -306,18 +304,64 @@ struct SlabSurface {
   std::vector<Triangle> triangles;
 };
 
-// Extracts the cubes between sample planes z and z + 1. `sampler.load` fills
-// the cube's corner data and returns its case; `sampler.vertex` places the
-// vertex of one cut edge from that data.
+// Slot of a lattice edge among the edges one slab can cut: x and y edges of the
+// planes z (0) and z + 1 (1), then the z edges between them.
+uint64_t slab_edge_slot(const EdgeKey& key, uint64_t nx, uint64_t ny, uint64_t z) {
+  const uint64_t column = key.x + nx * key.y;
+  if (key.axis == 2) return 4 * nx * ny + column;
+  const uint64_t plane = key.z == z ? 0 : 1;
+  return (plane * 2 + key.axis) * nx * ny + column;
+}
+
+// Per-task scratch of the slab extraction: the vertex of every edge cut so far
+// in the current slab (kNoVertex elsewhere; reset after each slab through the
+// slab's own key list) and, per lattice column (x, y), bit 0 = the sample at z
+// is inside, bit 1 = the sample at z + 1 is inside.
+struct SlabScratch {
+  std::vector<uint32_t> edge_vertex;
+  std::vector<uint8_t> inside_bits;
+};
+
+// The sampler is copied so that the byte stores cannot alias its members and
+// the loop runs without reloading them.
 template <class Sampler>
-void extract_slab(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t z,
-                  absl::flat_hash_map<EdgeKey, uint32_t>& slab_map, SlabSurface& out) {
-  slab_map.clear();
+void mark_inside(Sampler sampler, uint64_t nx, uint64_t ny, uint64_t z, std::vector<uint8_t>& bits) {
+  const uint64_t plane = nx * ny;
+  bits.resize(plane);
+  uint8_t* out = bits.data();
+  const uint64_t below = plane * z, above = below + plane;
+  for (uint64_t i = 0; i < plane; ++i) {
+    out[i] = static_cast<uint8_t>(sampler.inside(below + i) | (sampler.inside(above + i) << 1));
+  }
+}
+
+// Case of the cube at (x, y) from the inside bits of its four columns; the same
+// value `sampler.load` computes from the corner samples.
+inline uint32_t case_from_bits(const uint8_t* bits, uint64_t nx, uint64_t x, uint64_t y) {
+  const uint32_t c0 = bits[x + nx * y], c1 = bits[x + 1 + nx * y];
+  const uint32_t c2 = bits[x + 1 + nx * (y + 1)], c3 = bits[x + nx * (y + 1)];
+  return (c0 & 1) | (c1 & 1) << 1 | (c2 & 1) << 2 | (c3 & 1) << 3 | (c0 >> 1) << 4 | (c1 >> 1) << 5 |
+         (c2 >> 1) << 6 | (c3 >> 1) << 7;
+}
+
+// Extracts the cubes between sample planes z and z + 1. `sampler.inside` tells
+// the side of one sample, so cubes without a crossing are skipped after one
+// pass over the two planes; for the others `sampler.load` fills the cube's
+// corner data and `sampler.vertex` places the vertex of one cut edge from it.
+// Vertices are numbered in order of first appearance.
+template <class Sampler>
+void extract_slab(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t z, SlabScratch& scratch,
+                  SlabSurface& out) {
+  scratch.edge_vertex.resize(5 * nx * ny, kNoVertex);
+  uint32_t* slots = scratch.edge_vertex.data();
+  mark_inside(sampler, nx, ny, z, scratch.inside_bits);
+  const uint8_t* bits = scratch.inside_bits.data();
   typename Sampler::Corners corners;
   for (uint64_t y = 0; y + 1 < ny; ++y) {
     for (uint64_t x = 0; x + 1 < nx; ++x) {
+      const uint32_t quick_case = case_from_bits(bits, nx, x, y);
+      if (quick_case == 0 || quick_case == 255) continue;
       const uint32_t cube_case = sampler.load(x, y, z, corners);
-      if (cube_case == 0 || cube_case == 255) continue;
       const uint16_t cut = kEdgeTable[cube_case];
       uint32_t edge_vertex[12];
       for (int e = 0; e < 12; ++e) {
@@ -326,12 +370,13 @@ void extract_slab(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t z,
         const CubeEdge& edge = kEdges[e];
         const EdgeKey key{static_cast<uint32_t>(x + edge.offset[0]), static_cast<uint32_t>(y + edge.offset[1]),
                           static_cast<uint32_t>(z + edge.offset[2]), static_cast<uint8_t>(edge.axis)};
-        const auto [slot, inserted] = slab_map.try_emplace(key, static_cast<uint32_t>(out.positions.size()));
-        if (inserted) {
+        uint32_t& slot = slots[slab_edge_slot(key, nx, ny, z)];
+        if (slot == kNoVertex) {
+          slot = static_cast<uint32_t>(out.positions.size());
           out.positions.push_back(sampler.vertex(x, y, z, e, corners));
           out.keys.push_back(key);
         }
-        edge_vertex[e] = slot->second;
+        edge_vertex[e] = slot;
       }
       const std::array<int8_t, 16>& row = kTriangleTable[cube_case];
       for (int i = 0; row[i] >= 0; i += 3) {
@@ -339,11 +384,14 @@ void extract_slab(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t z,
       }
     }
   }
+  for (const EdgeKey& key : out.keys) slots[slab_edge_slot(key, nx, ny, z)] = kNoVertex;
 }
 
 // Welds the slabs in ascending z: a vertex whose edge was already met keeps the
-// index of its first appearance.
-Mesh merge_slabs(const std::vector<SlabSurface>& slabs) {
+// index of its first appearance. Only x and y edges of plane z can have been
+// met before slab z, as top edges of slab z − 1, so one table of the previous
+// slab's top edges, indexed like the slab's own slots, finds every repeat.
+Mesh merge_slabs(const std::vector<SlabSurface>& slabs, uint64_t nx, uint64_t ny) {
   size_t vertex_total = 0, triangle_total = 0;
   for (const SlabSurface& s : slabs) {
     vertex_total += s.positions.size();
@@ -352,17 +400,30 @@ Mesh merge_slabs(const std::vector<SlabSurface>& slabs) {
   Mesh mesh;
   mesh.positions.reserve(vertex_total);
   mesh.indices.reserve(triangle_total);
-  absl::flat_hash_map<EdgeKey, uint32_t> global;
-  global.reserve(vertex_total);
+  const uint64_t plane_edges = 2 * nx * ny;
+  std::vector<uint32_t> below(plane_edges, kNoVertex), above(plane_edges, kNoVertex);
   std::vector<uint32_t> remap;
-  for (const SlabSurface& s : slabs) {
+  for (uint64_t z = 0; z < slabs.size(); ++z) {
+    const SlabSurface& s = slabs[z];
     remap.resize(s.positions.size());
     for (size_t i = 0; i < s.positions.size(); ++i) {
-      const auto [slot, inserted] = global.try_emplace(s.keys[i], static_cast<uint32_t>(mesh.positions.size()));
-      if (inserted) mesh.positions.push_back(s.positions[i]);
-      remap[i] = slot->second;
+      const EdgeKey& key = s.keys[i];
+      const uint64_t column = key.x + nx * key.y;
+      if (key.axis != 2 && key.z == z && below[key.axis * nx * ny + column] != kNoVertex) {
+        remap[i] = below[key.axis * nx * ny + column];
+        continue;
+      }
+      remap[i] = static_cast<uint32_t>(mesh.positions.size());
+      mesh.positions.push_back(s.positions[i]);
+      if (key.axis != 2 && key.z != z) above[key.axis * nx * ny + column] = remap[i];
     }
     for (const Triangle& t : s.triangles) mesh.indices.push_back({remap[t[0]], remap[t[1]], remap[t[2]]});
+    if (z > 0) {
+      for (const EdgeKey& key : slabs[z - 1].keys) {
+        if (key.axis != 2 && key.z == z) below[key.axis * nx * ny + key.x + nx * key.y] = kNoVertex;
+      }
+    }
+    std::swap(below, above);
   }
   return mesh;
 }
@@ -373,10 +434,10 @@ Mesh extract_surface(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t 
   auto stage = StageProgress::start("marching cubes", 0);
   std::vector<SlabSurface> slabs(nz - 1);
   parallel_for_chunks(0, nz - 1, [&](size_t lo, size_t hi) {
-    absl::flat_hash_map<EdgeKey, uint32_t> slab_map;
-    for (size_t z = lo; z < hi; ++z) extract_slab(sampler, nx, ny, z, slab_map, slabs[z]);
+    SlabScratch scratch;
+    for (size_t z = lo; z < hi; ++z) extract_slab(sampler, nx, ny, z, scratch, slabs[z]);
   });
-  Mesh mesh = merge_slabs(slabs);
+  Mesh mesh = merge_slabs(slabs, nx, ny);
   stage.finish();
   return mesh;
 }
@@ -384,6 +445,8 @@ Mesh extract_surface(const Sampler& sampler, uint64_t nx, uint64_t ny, uint64_t 
 struct VoxelSampler {
   struct Corners {};
   const VoxelGrid& grid;
+
+  uint32_t inside(uint64_t i) const { return is_solid(grid.cells[i]) ? 1u : 0u; }
 
   uint32_t load(uint64_t x, uint64_t y, uint64_t z, Corners&) const {
     uint32_t cube_case = 0;
@@ -415,6 +478,9 @@ struct FieldSampler {
   Vec3 origin;
   double cell_size;
   float iso;
+
+  // The same test as `load` applies to each corner.
+  uint32_t inside(uint64_t i) const { return values[i] - iso < 0.0f ? 1u : 0u; }
 
   uint32_t load(uint64_t x, uint64_t y, uint64_t z, Corners& corners) const {
     uint32_t cube_case = 0;
