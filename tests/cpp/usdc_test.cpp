@@ -473,7 +473,7 @@ TEST(UsdcReader, HandBuiltPrims) {
   left.orientation = "rightHanded";
   EXPECT_EQ(read_usdc(write_test_crate("right.usdc", {left}))->indices, (std::vector<Triangle>{{0, 1, 2}}));
 
-  // The Mesh prim with the lower path index wins, whatever the spec order.
+  // The Mesh prim with the lower path index wins, whatever the order of the SPECS table.
   TestPrim high{5}, low{2};
   low.points = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   low.indices = {1, 3, 2};
