@@ -122,8 +122,11 @@ GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad) {
 Status check_cell_budget(const GridDims& dims) {
   const std::optional<uint64_t> count = checked_cell_count(dims.nx, dims.ny, dims.nz);
   if (count && *count <= kCellBudget) return std::nullopt;
+  // Only padding this large (a huge closing radius) stays over the budget at
+  // resolution 1; the grid cannot be had, as when memory runs out.
   return InternalError{fmt::format("voxel grid {}x{}x{} exceeds the {} cell budget at every resolution", dims.nx,
-                                   dims.ny, dims.nz, kCellBudget)};
+                                   dims.ny, dims.nz, kCellBudget),
+                       ErrorKind::AllocationFailure};
 }
 
 Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Triangle> triangles, uint64_t voxel_res,

@@ -105,14 +105,19 @@ def test_bad_option_values_are_refused(options, error):
     dict(smooth_lambda=float("nan")), dict(voxel_res=2**64 - 1, close=2**64 - 1),
 ])
 def test_extreme_option_values_end_in_a_proxy_or_a_clean_refusal(options):
-    # A closing radius of 2^64 - 1 pads the grid beyond the cell budget at
-    # every resolution, which the volume stage refuses as an internal error.
     mesh = vorrel.Mesh.from_numpy(CUBE_P, CUBE_T)
     try:
         proxy = vorrel.generate_proxy(mesh, **{"voxel_res": 16, **options})
-    except (MemoryError, vorrel.InternalError):
+    except MemoryError:
         return
     assert np.all(proxy.indices() < proxy.vertex_count)
+
+
+def test_grid_over_the_budget_at_every_resolution_is_a_memory_error():
+    # A closing radius of 2^64 - 1 pads the grid beyond the cell budget even at
+    # resolution 1: such a grid cannot be had.
+    with pytest.raises(MemoryError, match="exceeds the 1073741824 cell budget at every resolution"):
+        vorrel.generate_proxy(vorrel.Mesh.from_numpy(CUBE_P, CUBE_T), voxel_res=16, close=2**64 - 1)
 
 
 def test_signal_during_a_build_does_not_crash():
