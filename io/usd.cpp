@@ -236,18 +236,34 @@ std::optional<std::vector<Vec3>> parse_point_array(std::string_view text) {
   }
 }
 
-Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const int64_t> counts,
-                                                               std::span<const int64_t> indices) {
+namespace {
+
+// The triangle count of the fan triangulation, or nothing when a face count
+// fails the checks below (the fan loop then reports which).
+std::optional<uint64_t> fan_triangle_count(auto counts, uint64_t total) {
+  uint64_t triangles = 0;
+  for (const auto count : counts) {
+    if (count < 3 || static_cast<uint64_t>(count) > total) return std::nullopt;
+    triangles += static_cast<uint64_t>(count) - 2;
+  }
+  return triangles;
+}
+
+template <class Int>
+Expected<std::vector<Triangle>, std::string> fan_triangulate(std::span<const Int> counts, std::span<const Int> indices) {
   const uint64_t total = indices.size();
   std::vector<Triangle> triangles;
+  // Reserved up front only within what the indices can feed, so a hostile count
+  // table cannot claim memory the fan loop would refuse anyway.
+  if (const std::optional<uint64_t> n = fan_triangle_count(counts, total); n && *n <= total) triangles.reserve(*n);
   uint64_t start = 0;
-  const auto in_range = [](int64_t index) { return index >= 0 && index <= int64_t{0xFFFFFFFF}; };
-  for (const int64_t count : counts) {
+  const auto in_range = [](Int index) { return index >= 0 && int64_t{index} <= int64_t{0xFFFFFFFF}; };
+  for (const Int count : counts) {
     if (count < 3 || static_cast<uint64_t>(count) > total) return std::string("bad faceVertexCounts entry");
     const uint64_t size = static_cast<uint64_t>(count);
     if (start + size > total) return std::string("faceVertexIndices truncated");
     for (uint64_t j = 1; j + 1 < size; ++j) {
-      const int64_t a = indices[start], b = indices[start + j], c = indices[start + j + 1];
+      const Int a = indices[start], b = indices[start + j], c = indices[start + j + 1];
       if (!in_range(a) || !in_range(b) || !in_range(c)) return std::string("vertex index out of range");
       triangles.push_back({static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)});
     }
@@ -256,15 +272,28 @@ Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const i
   return triangles;
 }
 
+}  // namespace
+
+Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const int64_t> counts,
+                                                               std::span<const int64_t> indices) {
+  return fan_triangulate(counts, indices);
+}
+
+Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const int32_t> counts,
+                                                               std::span<const int32_t> indices) {
+  return fan_triangulate(counts, indices);
+}
+
 std::array<float, 6> compute_extent(std::span<const Vec3> positions) {
   if (positions.empty()) return {};
   constexpr double kInf = std::numeric_limits<double>::infinity();
   std::array<double, 3> lo{kInf, kInf, kInf}, hi{-kInf, -kInf, -kInf};
   for (const Vec3& p : positions) {
     for (int axis = 0; axis < 3; ++axis) {
-      // fmin/fmax return the other operand when one is not-a-number.
-      lo[axis] = std::fmin(lo[axis], p[axis]);
-      hi[axis] = std::fmax(hi[axis], p[axis]);
+      // A not-a-number coordinate fails both comparisons and so never wins;
+      // equal values keep the bound already held.
+      lo[axis] = p[axis] < lo[axis] ? p[axis] : lo[axis];
+      hi[axis] = p[axis] > hi[axis] ? p[axis] : hi[axis];
     }
   }
   return {static_cast<float>(lo[0]), static_cast<float>(lo[1]), static_cast<float>(lo[2]),

@@ -29,6 +29,9 @@ IoStatus write_usda(const std::string& path, const MeshWithAttributes& mesh);
 // [0, 2^32). Indices left after the last face are ignored.
 Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const int64_t> counts,
                                                                std::span<const int64_t> indices);
+// The same for the 32-bit arrays of crate files.
+Expected<std::vector<Triangle>, std::string> triangulate_faces(std::span<const int32_t> counts,
+                                                               std::span<const int32_t> indices);
 
 // Minimum x, y, z then maximum x, y, z, rounded to float32; not-a-number
 // coordinates never win; six zeros for no positions.

@@ -148,6 +148,8 @@ class CrateWriter {
   // Value writers append to the data and return the value word locating it.
   ValueRep write_token_vector(std::span<const std::string_view> names);
   ValueRep write_float_tuples(ValueType type, std::span<const float> components);
+  // A float3[] of the vectors rounded to float32.
+  ValueRep write_float3_array(std::span<const Vec3> vectors);
   ValueRep write_int_array(std::span<const int32_t> values);
 
   void add_path(int32_t path_index, int32_t element_token, int32_t jump);

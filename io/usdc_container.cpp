@@ -99,28 +99,78 @@ Parsed<uint64_t> decompress_block(ByteView block, Bytes& out, uint64_t produced)
 // The most frequent delta; ties in [-512, 511] go to the smallest value, and a
 // delta outside that range must be strictly more frequent to win.
 int32_t choose_common_value(std::span<const int32_t> deltas) {
-  std::array<uint64_t, 1024> near_counts{};
+  constexpr int32_t kNear = 512;
+  // Long arrays count a wider band of deltas directly (vertex indices of nearby
+  // faces differ by little); hashing every value costs far more than clearing
+  // the table, which would dominate for the short arrays of the crate tables.
+  const int32_t direct = deltas.size() >= (size_t{1} << 16) ? (int32_t{1} << 16) : kNear;
+  std::vector<uint64_t> direct_counts(2 * static_cast<size_t>(direct), 0);
   absl::flat_hash_map<int32_t, uint64_t> far_counts;
-  for (const int32_t d : deltas) {
-    if (d >= -512 && d <= 511) {
-      ++near_counts[static_cast<size_t>(d + 512)];
+  // Runs of equal deltas (a face-size array is one long run) are counted at
+  // once rather than bumping the same counter for every value.
+  for (size_t i = 0; i < deltas.size();) {
+    const int32_t d = deltas[i];
+    size_t run_end = i + 1;
+    while (run_end < deltas.size() && deltas[run_end] == d) ++run_end;
+    const uint64_t run = run_end - i;
+    if (d >= -direct && d < direct) {
+      direct_counts[static_cast<size_t>(int64_t{d} + direct)] += run;
     } else {
-      ++far_counts[d];
+      far_counts[d] += run;
     }
+    i = run_end;
   }
   int32_t best = 0;
   uint64_t best_count = 0;
-  for (size_t i = 0; i < near_counts.size(); ++i) {
-    if (near_counts[i] > best_count) best = static_cast<int32_t>(i) - 512, best_count = near_counts[i];
-  }
   // Among equally frequent far deltas, the smallest keeps the choice independent
   // of the map's iteration order.
   int32_t best_far = 0;
   uint64_t best_far_count = 0;
-  for (const auto& [d, count] : far_counts) {
+  const auto consider_far = [&](int32_t d, uint64_t count) {
     if (count > best_far_count || (count == best_far_count && d < best_far)) best_far = d, best_far_count = count;
+  };
+  for (int32_t d = -direct; d < direct; ++d) {
+    const uint64_t count = direct_counts[static_cast<size_t>(int64_t{d} + direct)];
+    if (count == 0) continue;
+    if (d >= -kNear && d < kNear) {
+      if (count > best_count) best = d, best_count = count;
+    } else {
+      consider_far(d, count);
+    }
   }
+  for (const auto& [d, count] : far_counts) consider_far(d, count);
   return best_far_count > best_count ? best_far : best;
+}
+
+// Writes the delta's payload at `payload` unless it is the common value, and
+// returns its 2-bit code and the payload width.
+std::pair<uint8_t, size_t> encode_delta(int32_t d, int32_t common, uint8_t* payload) {
+  if (d == common) return {0, 0};
+  if (d >= INT8_MIN && d <= INT8_MAX) {
+    const int8_t v = static_cast<int8_t>(d);
+    std::memcpy(payload, &v, 1);
+    return {1, 1};
+  }
+  if (d >= INT16_MIN && d <= INT16_MAX) {
+    const int16_t v = static_cast<int16_t>(d);
+    std::memcpy(payload, &v, 2);
+    return {2, 2};
+  }
+  std::memcpy(payload, &d, 4);
+  return {3, 4};
+}
+
+constexpr std::array<uint8_t, 4> kCodeWidth = {0, 1, 2, 4};
+
+// The delta of `code` whose payload starts at `payload`; at least four bytes
+// must be readable there. Shifting the loaded word up and back sign-extends
+// the payload's width without a branch per width.
+int32_t decode_delta(uint8_t code, int32_t common, const uint8_t* payload) {
+  if (code == 0) return common;
+  uint32_t word = 0;
+  std::memcpy(&word, payload, 4);
+  const int shift = 32 - 8 * kCodeWidth[code];
+  return static_cast<int32_t>(word << shift) >> shift;
 }
 
 }  // namespace
@@ -207,24 +257,21 @@ void write_compressed_ints(std::span<const int32_t> values, Bytes& out) {
   const int32_t common = choose_common_value(deltas);
 
   const size_t code_bytes = (values.size() + 3) / 4;
-  Bytes buffer;
-  buffer.reserve(4 + code_bytes + 4 * values.size());
-  append_le(buffer, common);
-  buffer.resize(4 + code_bytes, 0);
-  for (size_t i = 0; i < deltas.size(); ++i) {
-    const int32_t d = deltas[i];
-    uint8_t code = 0;
-    if (d == common) {
-      code = 0;
-    } else if (d >= INT8_MIN && d <= INT8_MAX) {
-      code = 1, append_le(buffer, static_cast<int8_t>(d));
-    } else if (d >= INT16_MIN && d <= INT16_MAX) {
-      code = 2, append_le(buffer, static_cast<int16_t>(d));
-    } else {
-      code = 3, append_le(buffer, d);
+  Bytes buffer(4 + code_bytes + 4 * values.size());
+  std::memcpy(buffer.data(), &common, 4);
+  uint8_t* const codes = buffer.data() + 4;
+  size_t used = 4 + code_bytes;
+  for (size_t group = 0; group < code_bytes; ++group) {
+    uint8_t code_byte = 0;
+    const size_t end = std::min(deltas.size(), 4 * group + 4);
+    for (size_t i = 4 * group; i < end; ++i) {
+      const auto [code, width] = encode_delta(deltas[i], common, buffer.data() + used);
+      code_byte |= static_cast<uint8_t>(code << (2 * (i % 4)));
+      used += width;
     }
-    buffer[4 + i / 4] |= static_cast<uint8_t>(code << (2 * (i % 4)));
+    codes[group] = code_byte;
   }
+  buffer.resize(used);
   const Bytes block = compress_chunked(buffer);
   append_le<uint64_t>(out, block.size());
   out.insert(out.end(), block.begin(), block.end());
@@ -248,27 +295,31 @@ Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t c
   int32_t common = 0;
   std::memcpy(&common, b.data(), 4);
   std::vector<int32_t> values(count);
+  const uint8_t* const codes = b.data() + 4;
   uint64_t p = 4 + code_bytes;
   uint32_t running = 0;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t code = (b[4 + i / 4] >> (2 * (i % 4))) & 3;
-    int32_t delta = common;
-    if (code != 0) {
-      const uint64_t width = code == 1 ? 1 : (code == 2 ? 2 : 4);
-      if (b.size() - p < width) return std::string("int payload truncated");
-      if (code == 1) {
-        delta = static_cast<int8_t>(b[p]);
-      } else if (code == 2) {
-        int16_t v = 0;
-        std::memcpy(&v, b.data() + p, 2);
-        delta = v;
-      } else {
-        std::memcpy(&delta, b.data() + p, 4);
-      }
-      p += width;
+  // A group of four values carries at most 16 payload bytes; groups with that
+  // much room left skip the per-value bounds checks, and the last few groups
+  // go through a scratch copy padded so every word load stays inside it.
+  std::array<uint8_t, 20> scratch{};
+  for (uint64_t group = 0; group < code_bytes; ++group) {
+    const uint8_t code_byte = codes[group];
+    const uint64_t end = std::min<uint64_t>(count, 4 * group + 4);
+    const uint8_t* payload = b.data() + p;
+    const bool near_end = b.size() - p < scratch.size();
+    if (near_end) {
+      std::memcpy(scratch.data(), payload, b.size() - p);
+      payload = scratch.data();
     }
-    running += static_cast<uint32_t>(delta);
-    values[i] = static_cast<int32_t>(running);
+    uint64_t offset = 0;
+    for (uint64_t i = 4 * group; i < end; ++i) {
+      const uint8_t code = (code_byte >> (2 * (i % 4))) & 3;
+      if (near_end && b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
+      running += static_cast<uint32_t>(decode_delta(code, common, payload + offset));
+      offset += kCodeWidth[code];
+      values[i] = static_cast<int32_t>(running);
+    }
+    p += offset;
   }
   return values;
 }

@@ -371,7 +371,7 @@ Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
   return points;
 }
 
-Parsed<std::vector<int64_t>> read_int_array(ByteView file, ValueRep rep) {
+Parsed<std::vector<int32_t>> read_int_array(ByteView file, ValueRep rep) {
   if (!rep.is_array() || !rep.has_type(ValueType::Int)) return std::string("expected an int[] value");
   ByteCursor cursor(file, rep.payload());
   Parsed<uint64_t> count = cursor.read_u64();
@@ -388,7 +388,7 @@ Parsed<std::vector<int64_t>> read_int_array(ByteView file, ValueRep rep) {
     values.resize(*count);
     if (!values.empty()) std::memcpy(values.data(), bytes->data(), bytes->size());
   }
-  return std::vector<int64_t>(values.begin(), values.end());
+  return values;
 }
 
 IoResult<MeshWithAttributes> read_mesh(ByteView file) {
@@ -403,18 +403,19 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
   if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
   Parsed<std::vector<Vec3>> points = read_points(file, *points_rep);
   if (!points) return MeshIoError::usd_parse(points.error());
-  std::array<std::vector<int64_t>, 2> face_arrays;
+  std::array<std::vector<int32_t>, 2> face_arrays;
   const std::array<std::string_view, 2> face_names = {"faceVertexCounts", "faceVertexIndices"};
   for (size_t a = 0; a < 2; ++a) {
     Parsed<ValueRep> rep = properties.default_value(face_names[a]);
     if (!rep) return MeshIoError::usd_parse(rep.error());
-    Parsed<std::vector<int64_t>> values = read_int_array(file, *rep);
+    Parsed<std::vector<int32_t>> values = read_int_array(file, *rep);
     if (!values) return MeshIoError::usd_parse(values.error());
     face_arrays[a] = std::move(values).value();
   }
   const bool left_handed = properties.is_left_handed();
 
-  Expected<std::vector<Triangle>, std::string> triangles = triangulate_faces(face_arrays[0], face_arrays[1]);
+  Expected<std::vector<Triangle>, std::string> triangles =
+      triangulate_faces(std::span<const int32_t>(face_arrays[0]), std::span<const int32_t>(face_arrays[1]));
   if (!triangles) return MeshIoError::usd_parse(triangles.error());
   const uint64_t point_count = points->size();
   for (Triangle& t : *triangles) {

@@ -33,15 +33,6 @@ struct Attribute {
   bool face_varying = false;
 };
 
-std::vector<float> float_components(std::span<const Vec3> vectors) {
-  std::vector<float> out;
-  out.reserve(3 * vectors.size());
-  for (const Vec3& v : vectors) {
-    out.insert(out.end(), {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)});
-  }
-  return out;
-}
-
 // The attribute values in the order they go to the data: extent, face arrays,
 // normals, points, texture coordinates; then the two token values.
 std::vector<Attribute> write_attribute_values(CrateWriter& crate, const MeshWithAttributes& mesh) {
@@ -58,8 +49,8 @@ std::vector<Attribute> write_attribute_values(CrateWriter& crate, const MeshWith
   const ValueRep indices_rep = crate.write_int_array(corners);
 
   std::optional<ValueRep> normals_rep;
-  if (mesh.normals) normals_rep = crate.write_float_tuples(ValueType::Float3, float_components(*mesh.normals));
-  const ValueRep points_rep = crate.write_float_tuples(ValueType::Float3, float_components(mesh.positions));
+  if (mesh.normals) normals_rep = crate.write_float3_array(*mesh.normals);
+  const ValueRep points_rep = crate.write_float3_array(mesh.positions);
   std::optional<ValueRep> uvs_rep;
   if (mesh.uvs) {
     std::vector<float> uv_components;
@@ -205,6 +196,20 @@ ValueRep CrateWriter::write_float_tuples(ValueType type, std::span<const float> 
   append_le<uint64_t>(tables_.data, components.size() / tuple_size);
   append_bytes(tables_.data, ByteView(reinterpret_cast<const uint8_t*>(components.data()), 4 * components.size()));
   return ValueRep::make(type, ValueRep::kArray, offset);
+}
+
+ValueRep CrateWriter::write_float3_array(std::span<const Vec3> vectors) {
+  const uint64_t offset = kHeaderSize + tables_.data.size();
+  append_le<uint64_t>(tables_.data, vectors.size());
+  const size_t at = tables_.data.size();
+  tables_.data.resize(at + 12 * vectors.size());
+  uint8_t* out = tables_.data.data() + at;
+  for (const Vec3& v : vectors) {
+    const std::array<float, 3> xyz = {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+    std::memcpy(out, xyz.data(), sizeof xyz);
+    out += sizeof xyz;
+  }
+  return ValueRep::make(ValueType::Float3, ValueRep::kArray, offset);
 }
 
 ValueRep CrateWriter::write_int_array(std::span<const int32_t> values) {
