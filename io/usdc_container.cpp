@@ -173,6 +173,56 @@ int32_t decode_delta(uint8_t code, int32_t common, const uint8_t* payload) {
   return static_cast<int32_t>(word << shift) >> shift;
 }
 
+// Where the four payloads of one code byte sit, so a whole group decodes
+// without walking its codes one by one.
+struct CodeGroup {
+  std::array<uint8_t, 4> offset{};
+  std::array<uint8_t, 4> shift{};  // 32 - 8 * width; unused for the common value
+  std::array<bool, 4> common{};
+  uint8_t size = 0;  // payload bytes of the group
+};
+
+constexpr std::array<CodeGroup, 256> make_code_groups() {
+  std::array<CodeGroup, 256> groups{};
+  for (size_t byte = 0; byte < 256; ++byte) {
+    CodeGroup& g = groups[byte];
+    for (size_t k = 0; k < 4; ++k) {
+      const uint8_t code = (byte >> (2 * k)) & 3;
+      g.offset[k] = g.size;
+      g.shift[k] = static_cast<uint8_t>(code == 0 ? 0 : 32 - 8 * kCodeWidth[code]);
+      g.common[k] = code == 0;
+      g.size = static_cast<uint8_t>(g.size + kCodeWidth[code]);
+    }
+  }
+  return groups;
+}
+
+constexpr std::array<CodeGroup, 256> kCodeGroups = make_code_groups();
+
+// Decodes whole groups of four while at least `kGroupRoom` payload bytes
+// remain (every word load of a group then stays inside the buffer); returns
+// the number of groups done and advances `p` and `running`.
+constexpr uint64_t kGroupRoom = 20;
+
+uint64_t decode_full_groups(const Bytes& b, uint64_t full_groups, int32_t common, uint64_t& p, uint32_t& running,
+                            int32_t* out) {
+  const uint8_t* const codes = b.data() + 4;
+  uint64_t group = 0;
+  for (; group < full_groups && b.size() - p >= kGroupRoom; ++group) {
+    const CodeGroup& g = kCodeGroups[codes[group]];
+    const uint8_t* payload = b.data() + p;
+    for (size_t k = 0; k < 4; ++k) {
+      uint32_t word = 0;
+      std::memcpy(&word, payload + g.offset[k], 4);
+      const int32_t stored = static_cast<int32_t>(word << g.shift[k]) >> g.shift[k];
+      running += static_cast<uint32_t>(g.common[k] ? common : stored);
+      out[4 * group + k] = static_cast<int32_t>(running);
+    }
+    p += g.size;
+  }
+  return group;
+}
+
 }  // namespace
 
 Parsed<uint64_t> ByteCursor::read_u64() {
@@ -298,24 +348,20 @@ Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t c
   const uint8_t* const codes = b.data() + 4;
   uint64_t p = 4 + code_bytes;
   uint32_t running = 0;
-  // A group of four values carries at most 16 payload bytes; groups with that
-  // much room left skip the per-value bounds checks, and the last few groups
-  // go through a scratch copy padded so every word load stays inside it.
-  std::array<uint8_t, 20> scratch{};
-  for (uint64_t group = 0; group < code_bytes; ++group) {
+  const uint64_t done = decode_full_groups(b, count / 4, common, p, running, values.data());
+  // The last groups go value by value through a scratch copy padded so every
+  // word load stays inside it, with each payload checked against the end.
+  std::array<uint8_t, kGroupRoom> scratch{};
+  for (uint64_t group = done; group < code_bytes; ++group) {
     const uint8_t code_byte = codes[group];
     const uint64_t end = std::min<uint64_t>(count, 4 * group + 4);
-    const uint8_t* payload = b.data() + p;
-    const bool near_end = b.size() - p < scratch.size();
-    if (near_end) {
-      std::memcpy(scratch.data(), payload, b.size() - p);
-      payload = scratch.data();
-    }
+    const uint64_t left = std::min<uint64_t>(b.size() - p, scratch.size());
+    std::memcpy(scratch.data(), b.data() + p, left);
     uint64_t offset = 0;
     for (uint64_t i = 4 * group; i < end; ++i) {
       const uint8_t code = (code_byte >> (2 * (i % 4))) & 3;
-      if (near_end && b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
-      running += static_cast<uint32_t>(decode_delta(code, common, payload + offset));
+      if (b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
+      running += static_cast<uint32_t>(decode_delta(code, common, scratch.data() + offset));
       offset += kCodeWidth[code];
       values[i] = static_cast<int32_t>(running);
     }

@@ -341,12 +341,14 @@ struct MeshProperties {
   }
 };
 
+// Appends every stored triple to the reserved points, which are written once
+// instead of being zeroed first.
 template <class T>
-void widen_triples(ByteView bytes, std::vector<Vec3>& points) {
-  for (size_t i = 0; i < points.size(); ++i) {
+void widen_triples(ByteView bytes, uint64_t count, std::vector<Vec3>& points) {
+  for (uint64_t i = 0; i < count; ++i) {
     T xyz[3];
     std::memcpy(xyz, bytes.data() + i * sizeof xyz, sizeof xyz);
-    points[i] = {static_cast<double>(xyz[0]), static_cast<double>(xyz[1]), static_cast<double>(xyz[2])};
+    points.push_back({static_cast<double>(xyz[0]), static_cast<double>(xyz[1]), static_cast<double>(xyz[2])});
   }
 }
 
@@ -362,11 +364,12 @@ Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
   if (*count > kMaxPoints) return std::string("implausible point count");
   Parsed<ByteView> bytes = cursor.take(*count * (is_float ? 12 : 24));
   if (!bytes) return bytes.error();
-  std::vector<Vec3> points(*count);
+  std::vector<Vec3> points;
+  points.reserve(*count);
   if (is_float) {
-    widen_triples<float>(*bytes, points);
+    widen_triples<float>(*bytes, *count, points);
   } else {
-    widen_triples<double>(*bytes, points);
+    widen_triples<double>(*bytes, *count, points);
   }
   return points;
 }

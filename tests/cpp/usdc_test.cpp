@@ -49,6 +49,18 @@ MeshWithAttributes strip(size_t triangles) {
   return mesh;
 }
 
+// Values whose deltas take every payload width in an irregular order.
+std::vector<int32_t> mixed_widths(size_t count) {
+  std::vector<int32_t> values;
+  uint32_t state = 12345;
+  for (size_t i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int shift = std::array{0, 8, 20, 28}[state >> 30];
+    values.push_back(static_cast<int32_t>(state) >> shift);
+  }
+  return values;
+}
+
 // The chunk-framed content of a stored integer coding.
 Bytes encoded_buffer(std::span<const int32_t> values) {
   Bytes stored;
@@ -89,12 +101,37 @@ TEST(UsdcIntCoding, CommonValuePrefersSmallDeltas) {
   EXPECT_EQ(common, 1000);
 }
 
+TEST(UsdcIntCoding, CommonValueOfLongArrays) {
+  // Long arrays count some far deltas in a table and the rest in a map; the
+  // choice must not depend on which: 700 and 100000 tie, the smaller wins over
+  // the less frequent near delta 5.
+  const auto common_of = [](const std::vector<int32_t>& deltas) {
+    std::vector<int32_t> values;
+    uint32_t running = 0;
+    for (const int32_t d : deltas) values.push_back(static_cast<int32_t>(running += static_cast<uint32_t>(d)));
+    Bytes stored;
+    write_compressed_ints(values, stored);
+    int32_t common = 0;
+    std::memcpy(&common, decompress_chunked(ByteView(stored).subspan(8), 1 << 22).value().data(), 4);
+    return common;
+  };
+  std::vector<int32_t> deltas;
+  for (int i = 0; i < 40000; ++i) deltas.insert(deltas.end(), {100000, 700, 5});
+  deltas.resize(deltas.size() - 1);
+  EXPECT_EQ(common_of(deltas), 700);
+  for (int i = 0; i < 2; ++i) deltas.push_back(100000);
+  EXPECT_EQ(common_of(deltas), 100000);
+  for (int i = 0; i < 3; ++i) deltas.push_back(5);
+  EXPECT_EQ(common_of(deltas), 5);
+}
+
 TEST(UsdcIntCoding, RoundTrips) {
   const std::vector<std::vector<int32_t>> cases = {
       {},
       {7},
       {INT32_MIN, INT32_MAX, 0, -1, 127, -128, 128, 32767, -32768, 32768},
       std::vector<int32_t>(1000, 42),
+      mixed_widths(1003),
   };
   for (const auto& values : cases) {
     Bytes stored;
@@ -145,6 +182,15 @@ TEST(UsdcIntCoding, HostileBlocks) {
   append_le<uint64_t>(missing_payload, codes.size());
   missing_payload.insert(missing_payload.end(), codes.begin(), codes.end());
   EXPECT_EQ(failure(missing_payload, 4), "int payload truncated");
+
+  // A payload cut short after many whole groups.
+  Bytes content = encoded_buffer(mixed_widths(1003));
+  content.resize(content.size() - 3);
+  Bytes cut_payload;
+  const Bytes cut_block = compress_chunked(content);
+  append_le<uint64_t>(cut_payload, cut_block.size());
+  cut_payload.insert(cut_payload.end(), cut_block.begin(), cut_block.end());
+  EXPECT_EQ(failure(cut_payload, 1003), "int payload truncated");
 
   // A count far beyond what the block can hold is refused, not allocated.
   EXPECT_EQ(failure(short_content, 1600000000), "compressed ints truncated");
