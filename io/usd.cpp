@@ -250,21 +250,46 @@ std::optional<uint64_t> fan_triangle_count(auto counts, uint64_t total) {
 }
 
 template <class Int>
+bool is_vertex_index(Int index) {
+  return index >= 0 && int64_t{index} <= int64_t{0xFFFFFFFF};
+}
+
+// Faces that are all triangles: the indices are the triangles as they stand,
+// checked in one branch-free sweep.
+template <class Int>
+Expected<std::vector<Triangle>, std::string> copy_triangles(std::span<const Int> indices) {
+  std::vector<Triangle> triangles(indices.size() / 3);
+  bool all_in_range = true;
+  for (size_t i = 0; i < triangles.size(); ++i) {
+    const Int a = indices[3 * i], b = indices[3 * i + 1], c = indices[3 * i + 2];
+    all_in_range &= is_vertex_index(a) & is_vertex_index(b) & is_vertex_index(c);
+    triangles[i] = {static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)};
+  }
+  if (!all_in_range) return std::string("vertex index out of range");
+  return triangles;
+}
+
+template <class Int>
 Expected<std::vector<Triangle>, std::string> fan_triangulate(std::span<const Int> counts, std::span<const Int> indices) {
   const uint64_t total = indices.size();
+  const std::optional<uint64_t> n = fan_triangle_count(counts, total);
+  // Every face contributes at least one triangle, so as many triangles as faces
+  // means every face is a triangle.
+  if (n && *n == counts.size() && *n <= total / 3) return copy_triangles(indices.first(3 * *n));
   std::vector<Triangle> triangles;
   // Reserved up front only within what the indices can feed, so a hostile count
   // table cannot claim memory the fan loop would refuse anyway.
-  if (const std::optional<uint64_t> n = fan_triangle_count(counts, total); n && *n <= total) triangles.reserve(*n);
+  if (n && *n <= total) triangles.reserve(*n);
   uint64_t start = 0;
-  const auto in_range = [](Int index) { return index >= 0 && int64_t{index} <= int64_t{0xFFFFFFFF}; };
   for (const Int count : counts) {
     if (count < 3 || static_cast<uint64_t>(count) > total) return std::string("bad faceVertexCounts entry");
     const uint64_t size = static_cast<uint64_t>(count);
     if (start + size > total) return std::string("faceVertexIndices truncated");
     for (uint64_t j = 1; j + 1 < size; ++j) {
       const Int a = indices[start], b = indices[start + j], c = indices[start + j + 1];
-      if (!in_range(a) || !in_range(b) || !in_range(c)) return std::string("vertex index out of range");
+      if (!is_vertex_index(a) || !is_vertex_index(b) || !is_vertex_index(c)) {
+        return std::string("vertex index out of range");
+      }
       triangles.push_back({static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c)});
     }
     start += size;

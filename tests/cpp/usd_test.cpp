@@ -141,6 +141,21 @@ TEST(UsdTriangulate, FansAndIgnoresLeftoverIndices) {
   EXPECT_EQ(triangulate_faces(one_face, max_index).value()[0][2], 4294967295u);
 }
 
+TEST(UsdTriangulate, AllTriangleFaces) {
+  const std::vector<int64_t> counts = {3, 3};
+  const std::vector<int64_t> indices = {0, 1, 2, 2, 1, 3, 9};
+  EXPECT_EQ(triangulate_faces(counts, indices).value(), (std::vector<Triangle>{{0, 1, 2}, {2, 1, 3}}));
+  const std::vector<int32_t> counts32 = {3, 3};
+  std::vector<int32_t> indices32 = {0, 1, 2, 2, 1, 3};
+  EXPECT_EQ(triangulate_faces(counts32, indices32).value(), (std::vector<Triangle>{{0, 1, 2}, {2, 1, 3}}));
+  indices32[5] = -1;
+  EXPECT_EQ(triangulate_faces(counts32, indices32).error(), "vertex index out of range");
+  indices32.pop_back();
+  EXPECT_EQ(triangulate_faces(counts32, indices32).error(), "faceVertexIndices truncated");
+  const std::vector<int64_t> too_large = {0, 1, 4294967296};
+  EXPECT_EQ(triangulate_faces(std::vector<int64_t>{3}, too_large).error(), "vertex index out of range");
+}
+
 TEST(UsdExtent, IgnoresNotANumber) {
   EXPECT_EQ(compute_extent({}), (std::array<float, 6>{}));
   const std::vector<Vec3> points = {{NAN, 2, -1}, {1, NAN, 3}, {-2, 5, NAN}};
