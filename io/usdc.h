@@ -111,6 +111,11 @@ Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size);
 void write_compressed_ints(std::span<const int32_t> values, Bytes& out);
 // Reads the stored form of `count` values at the cursor and advances past it.
 Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count);
+// The two steps of the above, for callers that decode into storage of their
+// own: the decompressed codes and payloads of `count` values (checked to hold
+// at least the codes), then the values decoded into all of `out`.
+Parsed<Bytes> read_int_coding(ByteCursor& cursor, uint64_t count);
+std::optional<std::string> decode_ints(const Bytes& coding, std::span<int32_t> out);
 
 // The tables of one crate under construction. Token, field and fieldset
 // indices are handed out by first use, so the order of calls fixes the tables.

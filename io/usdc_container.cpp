@@ -327,28 +327,33 @@ void write_compressed_ints(std::span<const int32_t> values, Bytes& out) {
   out.insert(out.end(), block.begin(), block.end());
 }
 
-Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count) {
+Parsed<Bytes> read_int_coding(ByteCursor& cursor, uint64_t count) {
   Parsed<uint64_t> size = cursor.read_u64();
   if (!size) return size.error();
   if (*size > cursor.file_size()) return std::string("compressed blob size out of bounds");
   Parsed<ByteView> block = cursor.take(*size);
   if (!block) return block.error();
-  if (count == 0) return std::vector<int32_t>{};
+  if (count == 0) return Bytes{};
 
   // count is bounded by the caller (at most 1.6e9), so these sums cannot overflow.
   const uint64_t code_bytes = (count + 3) / 4;
   Parsed<Bytes> buffer = decompress_chunked(*block, 4 + code_bytes + 4 * count);
   if (!buffer) return buffer.error();
-  const Bytes& b = *buffer;
-  if (b.size() < 4 + code_bytes) return std::string("compressed ints truncated");
+  if (buffer->size() < 4 + code_bytes) return std::string("compressed ints truncated");
+  return buffer;
+}
 
+std::optional<std::string> decode_ints(const Bytes& b, std::span<int32_t> out) {
+  const uint64_t count = out.size();
+  if (count == 0) return std::nullopt;
+  const uint64_t code_bytes = (count + 3) / 4;
+  if (b.size() < 4 + code_bytes) return std::string("compressed ints truncated");
   int32_t common = 0;
   std::memcpy(&common, b.data(), 4);
-  std::vector<int32_t> values(count);
   const uint8_t* const codes = b.data() + 4;
   uint64_t p = 4 + code_bytes;
   uint32_t running = 0;
-  const uint64_t done = decode_full_groups(b, count / 4, common, p, running, values.data());
+  const uint64_t done = decode_full_groups(b, count / 4, common, p, running, out.data());
   // The last groups go value by value through a scratch copy padded so every
   // word load stays inside it, with each payload checked against the end.
   std::array<uint8_t, kGroupRoom> scratch{};
@@ -363,10 +368,18 @@ Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t c
       if (b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
       running += static_cast<uint32_t>(decode_delta(code, common, scratch.data() + offset));
       offset += kCodeWidth[code];
-      values[i] = static_cast<int32_t>(running);
+      out[i] = static_cast<int32_t>(running);
     }
     p += offset;
   }
+  return std::nullopt;
+}
+
+Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count) {
+  Parsed<Bytes> coding = read_int_coding(cursor, count);
+  if (!coding) return coding.error();
+  std::vector<int32_t> values(count);
+  if (std::optional<std::string> failure = decode_ints(*coding, values)) return *failure;
   return values;
 }
 

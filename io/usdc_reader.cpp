@@ -3,6 +3,7 @@
 // the file is compared with the file length or a fixed bound before anything
 // is allocated for it, and every offset is checked by the byte cursor.
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -374,24 +375,63 @@ Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
   return points;
 }
 
-Parsed<std::vector<int32_t>> read_int_array(ByteView file, ValueRep rep) {
+// The value count of an int[] value and the cursor at its stored values.
+Parsed<std::pair<uint64_t, ByteCursor>> open_int_array(ByteView file, ValueRep rep) {
   if (!rep.is_array() || !rep.has_type(ValueType::Int)) return std::string("expected an int[] value");
   ByteCursor cursor(file, rep.payload());
   Parsed<uint64_t> count = cursor.read_u64();
   if (!count) return count.error();
   if (*count > kMaxArrayLength) return std::string("implausible array length");
-  std::vector<int32_t> values;
-  if (rep.is_compressed()) {
-    Parsed<std::vector<int32_t>> coded = usdc::read_compressed_ints(cursor, *count);
-    if (!coded) return coded.error();
-    values = std::move(coded).value();
-  } else {
-    Parsed<ByteView> bytes = cursor.take(*count * 4);
-    if (!bytes) return bytes.error();
-    values.resize(*count);
-    if (!values.empty()) std::memcpy(values.data(), bytes->data(), bytes->size());
-  }
+  return std::pair{*count, cursor};
+}
+
+Parsed<std::vector<int32_t>> read_int_array(ByteView file, ValueRep rep) {
+  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, rep);
+  if (!array) return array.error();
+  auto& [count, cursor] = *array;
+  if (rep.is_compressed()) return usdc::read_compressed_ints(cursor, count);
+  Parsed<ByteView> bytes = cursor.take(count * 4);
+  if (!bytes) return bytes.error();
+  std::vector<int32_t> values(count);
+  if (!values.empty()) std::memcpy(values.data(), bytes->data(), bytes->size());
   return values;
+}
+
+// Triangle faces whose coded indices decode straight into the triangles,
+// sparing an index array as large as the result; nothing when the faces do not
+// take that form (not all triangles, leftover or uncoded indices).
+Parsed<std::optional<std::vector<Triangle>>> read_coded_triangles(ByteView file, std::span<const int32_t> counts,
+                                                                  ValueRep indices_rep) {
+  using Triangles = std::optional<std::vector<Triangle>>;
+  if (!std::all_of(counts.begin(), counts.end(), [](int32_t count) { return count == 3; })) return Triangles{};
+  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, indices_rep);
+  if (!array || !indices_rep.is_compressed() || array->first != 3 * counts.size()) return Triangles{};
+  Parsed<Bytes> coding = usdc::read_int_coding(array->second, array->first);
+  if (!coding) return coding.error();
+  std::vector<Triangle> triangles(counts.size());
+  static_assert(sizeof(Triangle) == 3 * sizeof(int32_t));
+  const std::span<int32_t> corners(reinterpret_cast<int32_t*>(triangles.data()), 3 * triangles.size());
+  if (std::optional<std::string> failure = usdc::decode_ints(*coding, corners)) return *failure;
+  if (std::any_of(corners.begin(), corners.end(), [](int32_t index) { return index < 0; })) {
+    return std::string("vertex index out of range");
+  }
+  return Triangles{std::move(triangles)};
+}
+
+// The faces fanned into triangles.
+Parsed<std::vector<Triangle>> read_faces(ByteView file, const MeshProperties& properties) {
+  Parsed<ValueRep> counts_rep = properties.default_value("faceVertexCounts");
+  if (!counts_rep) return counts_rep.error();
+  Parsed<std::vector<int32_t>> counts = read_int_array(file, *counts_rep);
+  if (!counts) return counts.error();
+  Parsed<ValueRep> indices_rep = properties.default_value("faceVertexIndices");
+  if (!indices_rep) return indices_rep.error();
+  Parsed<std::optional<std::vector<Triangle>>> coded = read_coded_triangles(file, *counts, *indices_rep);
+  if (!coded) return coded.error();
+  if (*coded) return std::move(**coded);
+  Parsed<std::vector<int32_t>> indices = read_int_array(file, *indices_rep);
+  if (!indices) return indices.error();
+  return triangulate_faces(std::span<const int32_t>(*counts), std::span<const int32_t>(*indices));
 }
 
 IoResult<MeshWithAttributes> read_mesh(ByteView file) {
@@ -406,19 +446,8 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
   if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
   Parsed<std::vector<Vec3>> points = read_points(file, *points_rep);
   if (!points) return MeshIoError::usd_parse(points.error());
-  std::array<std::vector<int32_t>, 2> face_arrays;
-  const std::array<std::string_view, 2> face_names = {"faceVertexCounts", "faceVertexIndices"};
-  for (size_t a = 0; a < 2; ++a) {
-    Parsed<ValueRep> rep = properties.default_value(face_names[a]);
-    if (!rep) return MeshIoError::usd_parse(rep.error());
-    Parsed<std::vector<int32_t>> values = read_int_array(file, *rep);
-    if (!values) return MeshIoError::usd_parse(values.error());
-    face_arrays[a] = std::move(values).value();
-  }
+  Parsed<std::vector<Triangle>> triangles = read_faces(file, properties);
   const bool left_handed = properties.is_left_handed();
-
-  Expected<std::vector<Triangle>, std::string> triangles =
-      triangulate_faces(std::span<const int32_t>(face_arrays[0]), std::span<const int32_t>(face_arrays[1]));
   if (!triangles) return MeshIoError::usd_parse(triangles.error());
   const uint64_t point_count = points->size();
   for (Triangle& t : *triangles) {

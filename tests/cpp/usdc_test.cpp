@@ -535,6 +535,46 @@ TEST(UsdcReader, HandBuiltPrims) {
             (std::vector<Triangle>{{0, 1, 2}}));
 }
 
+// Six triangles over eight points: enough indices for the integer coding.
+TestPrim coded_strip() {
+  TestPrim prim{1};
+  prim.points.clear();
+  for (int i = 0; i < 8; ++i) prim.points.insert(prim.points.end(), {float(i), float(i % 2), 0});
+  prim.counts.assign(6, 3);
+  prim.indices.clear();
+  for (int32_t i = 0; i < 6; ++i) prim.indices.insert(prim.indices.end(), {i, i + 1, i + 2});
+  return prim;
+}
+
+TEST(UsdcReader, CodedFaceArrays) {
+  std::vector<Triangle> strip;
+  for (uint32_t i = 0; i < 6; ++i) strip.push_back({i, i + 1, i + 2});
+  TestPrim prim = coded_strip();
+  EXPECT_EQ(read_usdc(write_test_crate("coded.usdc", {prim}))->indices, strip);
+
+  prim.orientation = "leftHanded";
+  std::vector<Triangle> flipped = strip;
+  for (Triangle& t : flipped) std::swap(t[1], t[2]);
+  EXPECT_EQ(read_usdc(write_test_crate("coded_left.usdc", {prim}))->indices, flipped);
+
+  prim = coded_strip();
+  prim.indices.push_back(7);  // left over after the last face
+  EXPECT_EQ(read_usdc(write_test_crate("coded_leftover.usdc", {prim}))->indices, strip);
+
+  prim = coded_strip();
+  prim.counts = {4, 4, 4, 3, 3};
+  EXPECT_EQ(read_usdc(write_test_crate("coded_quads.usdc", {prim}))->indices,
+            (std::vector<Triangle>{{0, 1, 2}, {0, 2, 1}, {2, 3, 2}, {2, 2, 3}, {4, 3, 4}, {4, 4, 5},
+                                   {4, 5, 6}, {5, 6, 7}}));
+
+  prim = coded_strip();
+  prim.indices[4] = -1;
+  EXPECT_EQ(read_failure(write_test_crate("coded_negative.usdc", {prim})), "vertex index out of range");
+  prim = coded_strip();
+  prim.indices[17] = 8;
+  EXPECT_EQ(read_failure(write_test_crate("coded_range.usdc", {prim})), "faceVertexIndices out of range");
+}
+
 TEST(UsdcReader, HandBuiltFailures) {
   TestPrim compressed{1};
   compressed.compressed_points = true;
