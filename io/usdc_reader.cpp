@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/parallel.h"
 #include "io/file_reader.h"
 #include "io/usd.h"
 #include "io/usdc.h"
@@ -444,9 +445,20 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
 
   Parsed<ValueRep> points_rep = properties.default_value("points");
   if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
-  Parsed<std::vector<Vec3>> points = read_points(file, *points_rep);
+  // Points and faces are independent reads of the file; a points failure is
+  // reported first, as if the faces had not been read.
+  std::optional<Parsed<std::vector<Vec3>>> points_read;
+  std::optional<Parsed<std::vector<Triangle>>> faces_read;
+  parallel_for(0, 2, [&](size_t task) {
+    if (task == 0) {
+      points_read = read_points(file, *points_rep);
+    } else {
+      faces_read = read_faces(file, properties);
+    }
+  });
+  Parsed<std::vector<Vec3>>& points = *points_read;
   if (!points) return MeshIoError::usd_parse(points.error());
-  Parsed<std::vector<Triangle>> triangles = read_faces(file, properties);
+  Parsed<std::vector<Triangle>>& triangles = *faces_read;
   const bool left_handed = properties.is_left_handed();
   if (!triangles) return MeshIoError::usd_parse(triangles.error());
   const uint64_t point_count = points->size();
