@@ -69,11 +69,10 @@ void append_triangle(RemeshMesh& mesh, Triangle t) {
   mesh.removed.push_back(0);
 }
 
-// Builds ws.edges and returns its edges (in key order) whose endpoints and
-// length satisfy `keep`.
+// Returns the edges of ws.edges (in key order) whose endpoints and length
+// satisfy `keep`.
 template <class Keep>
-std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
-  ws.edges.build(mesh);
+std::vector<EdgeCandidate> mapped_edges_where(const RemeshMesh& mesh, const RemeshWorkspace& ws, Keep&& keep) {
   std::vector<EdgeCandidate> candidates;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
     const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
@@ -81,6 +80,14 @@ std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& 
     if (keep(a, b, length)) candidates.push_back({length, e});
   }
   return candidates;
+}
+
+// Builds ws.edges and returns its edges (in key order) whose endpoints and
+// length satisfy `keep`.
+template <class Keep>
+std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
+  ws.edges.build(mesh);
+  return mapped_edges_where(mesh, ws, keep);
 }
 
 void sort_longest_first(std::vector<EdgeCandidate>& candidates) {
@@ -138,10 +145,15 @@ void touch_live_corners(const RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t v)
   }
 }
 
-// One split pass over a fresh edge map; returns the number of splits.
-uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_for(mesh, rule);
-  const std::vector<EdgeCandidate> candidates = split_candidates(mesh, ws, rule, curvature);
+// A non-finite length would split forever without getting shorter.
+bool splits_at(const LengthRule& rule, std::span<const double> curvature, uint32_t a, uint32_t b, double length) {
+  return std::isfinite(length) && length > rule.split_above(curvature, a, b);
+}
+
+// Splits the candidates taken from ws.edges in order, skipping any whose
+// region an earlier split of the pass touched; returns the number of splits.
+uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule, std::span<const double> curvature,
+                    const std::vector<EdgeCandidate>& candidates) {
   ws.touched.clear();
   uint64_t splits = 0;
   for (const EdgeCandidate& candidate : candidates) {
@@ -166,6 +178,60 @@ uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rul
     ++splits;
   }
   return splits;
+}
+
+// The curvature field changes with every split, so each pass reads the whole mesh.
+uint64_t adaptive_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+  uint64_t total = 0;
+  while (true) {
+    const std::vector<double> curvature = curvature_field(mesh);
+    const uint64_t splits = split_pass(mesh, ws, rule, curvature, split_candidates(mesh, ws, rule, curvature));
+    if (splits == 0) return total;
+    total += splits;
+  }
+}
+
+bool has_split_edge(const RemeshMesh& mesh, const LengthRule& rule, const Triangle& t) {
+  for (int i = 0; i < 3; ++i) {
+    const uint32_t a = t[i], b = t[(i + 1) % 3];
+    if (splits_at(rule, {}, a, b, edge_length(mesh, a, b))) return true;
+  }
+  return false;
+}
+
+// Keeps `listed` equal to the live triangles with an edge over the threshold,
+// in index order: drops the removed ones and adds those appended from index
+// `first_new` on. Vertices do not move during the split phase, so a kept
+// triangle never changes its answer.
+void update_split_triangles(const RemeshMesh& mesh, const LengthRule& rule, size_t first_new,
+                            std::vector<uint32_t>& listed) {
+  std::erase_if(listed, [&](uint32_t t) { return !mesh.is_live(t); });
+  for (size_t t = first_new; t < mesh.triangles.size(); ++t) {
+    if (mesh.is_live(static_cast<uint32_t>(t)) && has_split_edge(mesh, rule, mesh.triangles[t])) {
+      listed.push_back(static_cast<uint32_t>(t));
+    }
+  }
+}
+
+// Every live triangle with a split edge is listed, so mapping only the listed
+// triangles yields the same candidates, in the same order and with the same
+// face lists, as mapping the whole mesh; a pass then costs the size of the
+// region still being refined, not of the mesh.
+uint64_t uniform_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+  std::vector<uint32_t> listed;
+  size_t first_new = 0;
+  uint64_t total = 0;
+  while (true) {
+    update_split_triangles(mesh, rule, first_new, listed);
+    first_new = mesh.triangles.size();
+    ws.edges.build_from(mesh, listed);
+    std::vector<EdgeCandidate> candidates = mapped_edges_where(
+        mesh, ws, [&](uint32_t a, uint32_t b, double length) { return splits_at(rule, {}, a, b, length); });
+    sort_longest_first(candidates);
+    const uint64_t splits = split_pass(mesh, ws, rule, {}, candidates);
+    if (splits == 0) return total;
+    total += splits;
+  }
 }
 
 // Whether flipping edge (b, c) of live triangle t0 to the diagonal (a, g) would
@@ -290,36 +356,71 @@ void EdgeFaceMap::build(const RemeshMesh& mesh) {
   }
   lo_.clear();
   hi_.clear();
-  faces_.resize(half_edges_.size());
-  face_start_.assign(1, 0);
-  edge_start_.resize(n + 1);
+  faces_.clear();
+  face_start_.clear();
   for (size_t v = 0; v < n; ++v) {
-    edge_start_[v] = lo_.size();
     const auto first = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v]);
     const auto last = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v + 1]);
     std::sort(first, last, [](HalfEdge x, HalfEdge y) { return x.hi != y.hi ? x.hi < y.hi : x.face < y.face; });
-    for (auto it = first; it != last; ++it) {
-      const size_t slot = static_cast<size_t>(it - half_edges_.begin());
-      faces_[slot] = it->face;
-      if (it == first || (it - 1)->hi != it->hi) {
-        if (!lo_.empty()) face_start_.push_back(slot);
-        lo_.push_back(static_cast<uint32_t>(v));
-        hi_.push_back(it->hi);
-      }
+    append_edges_of(static_cast<uint32_t>(v), {first, last});
+  }
+  face_start_.push_back(faces_.size());
+}
+
+void EdgeFaceMap::build_from(const RemeshMesh& mesh, std::span<const uint32_t> triangles) {
+  keyed_.clear();
+  for (uint32_t t : triangles) {
+    const Triangle& tri = mesh.triangles[t];
+    for (int i = 0; i < 3; ++i) {
+      const uint32_t x = tri[i], y = tri[(i + 1) % 3];
+      keyed_.push_back({std::min(x, y), std::max(x, y), t});
     }
   }
-  edge_start_[n] = lo_.size();
+  std::sort(keyed_.begin(), keyed_.end(), [](KeyedHalfEdge x, KeyedHalfEdge y) {
+    return x.lo != y.lo ? x.lo < y.lo : (x.hi != y.hi ? x.hi < y.hi : x.face < y.face);
+  });
+  half_edges_.resize(keyed_.size());
+  std::transform(keyed_.begin(), keyed_.end(), half_edges_.begin(),
+                 [](KeyedHalfEdge h) { return HalfEdge{h.hi, h.face}; });
+  lo_.clear();
+  hi_.clear();
+  faces_.clear();
+  face_start_.clear();
+  for (size_t first = 0; first < keyed_.size();) {
+    size_t last = first;
+    while (last < keyed_.size() && keyed_[last].lo == keyed_[first].lo) ++last;
+    append_edges_of(keyed_[first].lo, std::span<const HalfEdge>(half_edges_).subspan(first, last - first));
+    first = last;
+  }
   face_start_.push_back(faces_.size());
-  if (lo_.empty()) face_start_.assign(1, 0);
+}
+
+// Appends the edges of one smaller endpoint from its half-edges sorted by
+// larger endpoint and face.
+void EdgeFaceMap::append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted) {
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    if (i == 0 || sorted[i - 1].hi != sorted[i].hi) {
+      face_start_.push_back(faces_.size());
+      lo_.push_back(lo);
+      hi_.push_back(sorted[i].hi);
+    }
+    faces_.push_back(sorted[i].face);
+  }
 }
 
 uint64_t EdgeFaceMap::find(uint32_t a, uint32_t b) const {
   const uint32_t lo = std::min(a, b), hi = std::max(a, b);
-  if (lo + uint64_t{1} >= edge_start_.size()) return kNone;
-  for (uint64_t e = edge_start_[lo]; e < edge_start_[lo + 1]; ++e) {
-    if (hi_[e] == hi) return e;
+  uint64_t first = 0, count = lo_.size();
+  while (count > 0) {  // lower bound of (lo, hi) in key order
+    const uint64_t half = count / 2, mid = first + half;
+    if (lo_[mid] < lo || (lo_[mid] == lo && hi_[mid] < hi)) {
+      first = mid + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
   }
-  return kNone;
+  return first < lo_.size() && lo_[first] == lo && hi_[first] == hi ? first : kNone;
 }
 
 void VertexFaceMap::build(const RemeshMesh& mesh) {
@@ -504,9 +605,8 @@ std::vector<double> curvature_field(const RemeshMesh& mesh) {
 
 std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                             std::span<const double> curvature) {
-  // A non-finite length would split forever without getting shorter.
   std::vector<EdgeCandidate> candidates = edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
-    return std::isfinite(length) && length > rule.split_above(curvature, a, b);
+    return splits_at(rule, curvature, a, b, length);
   });
   sort_longest_first(candidates);
   return candidates;
@@ -522,9 +622,7 @@ std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWor
 }
 
 uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  uint64_t total = 0;
-  while (const uint64_t splits = split_pass(mesh, ws, rule)) total += splits;
-  return total;
+  return rule.adaptive ? adaptive_split_phase(mesh, ws, rule) : uniform_split_phase(mesh, ws, rule);
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {

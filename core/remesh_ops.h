@@ -37,6 +37,10 @@ class EdgeFaceMap {
   static constexpr uint64_t kNone = ~uint64_t{0};
 
   void build(const RemeshMesh& mesh);
+  // Only the edges of the listed triangles (live, in increasing index order),
+  // at a cost in the list's length rather than the mesh's size. An edge every
+  // live triangle of which is listed gets the same face list as from build.
+  void build_from(const RemeshMesh& mesh, std::span<const uint32_t> triangles);
   uint64_t size() const { return lo_.size(); }
   uint32_t lo(uint64_t e) const { return lo_[e]; }
   uint32_t hi(uint64_t e) const { return hi_[e]; }
@@ -51,10 +55,15 @@ class EdgeFaceMap {
     uint32_t hi;
     uint32_t face;
   };
-  std::vector<uint64_t> bucket_start_;  // half-edges by smaller endpoint, then edges by smaller endpoint
+  struct KeyedHalfEdge {
+    uint32_t lo, hi, face;
+  };
+  void append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted);
+
+  std::vector<uint64_t> bucket_start_;  // half-edges by smaller endpoint
   std::vector<uint64_t> cursor_;
   std::vector<HalfEdge> half_edges_;
-  std::vector<uint64_t> edge_start_;  // first edge whose smaller endpoint is v
+  std::vector<KeyedHalfEdge> keyed_;
   std::vector<uint32_t> lo_, hi_;
   std::vector<uint64_t> face_start_;
   std::vector<uint32_t> faces_;
@@ -149,7 +158,10 @@ std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorksp
 std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                                std::span<const double> curvature);
 
-// Split passes until one splits nothing; returns the number of splits.
+// Split passes until one splits nothing; returns the number of splits. Under
+// a uniform rule a pass maps only the triangles with an edge over the
+// threshold: around a vertex of high valence each pass splits one of its
+// edges, so the passes can number in the thousands while the mesh is large.
 uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule);
 // One collapse pass; returns the number of collapses.
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule);

@@ -215,6 +215,19 @@ TEST(RemeshMaps, EdgeFaceMapListsLiveTrianglesPerSortedEdge) {
             (std::vector<uint32_t>{0, 1}));
   EXPECT_EQ(edges.find(0, 3), EdgeFaceMap::kNone);  // only in the removed triangle
 
+  // Mapping the listed live triangles only gives the same edges and faces.
+  EdgeFaceMap listed;
+  const std::vector<uint32_t> live = {0, 1};
+  listed.build_from(mesh, live);
+  ASSERT_EQ(listed.size(), edges.size());
+  for (uint64_t e = 0; e < edges.size(); ++e) {
+    EXPECT_EQ(listed.lo(e), edges.lo(e));
+    EXPECT_EQ(listed.hi(e), edges.hi(e));
+    EXPECT_EQ(std::vector<uint32_t>(listed.faces(e).begin(), listed.faces(e).end()),
+              std::vector<uint32_t>(edges.faces(e).begin(), edges.faces(e).end()));
+  }
+  EXPECT_EQ(listed.find(3, 2), edges.find(2, 3));
+
   VertexFaceMap vertex_faces;
   vertex_faces.build(mesh);
   EXPECT_EQ(std::vector<uint32_t>(vertex_faces.faces(1).begin(), vertex_faces.faces(1).end()),
