@@ -247,7 +247,7 @@ Expected<DistanceField> build_distance_field(std::span<const Vec3> positions, st
   f.ny = dims.ny;
   f.nz = dims.nz;
   f.cell_size = dims.cell_size;
-  f.origin = box.min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * dims.cell_size);
+  f.origin = padded_origin(box.min, pad, dims.cell_size);
   f.band_cells = band > 1.0 ? band : 1.0;
   f.half_diagonal = f.cell_size * 0.5 * kSqrt3;
   if (Status failed = allocate_filled(f.states, cells, CellState::Unclassified, "the distance field's cell states")) {

@@ -141,7 +141,7 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
   grid.ny = dims.ny;
   grid.nz = dims.nz;
   grid.cell_size = dims.cell_size;
-  grid.origin = box.min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * dims.cell_size);
+  grid.origin = padded_origin(box.min, pad, dims.cell_size);
   const uint64_t cells = dims.nx * dims.ny * dims.nz;
   const std::string what = fmt::format("a voxel grid of {}x{}x{} cells at {} bytes per cell", dims.nx, dims.ny,
                                        dims.nz, kVoxelPeakBytesPerCell);

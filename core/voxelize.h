@@ -50,6 +50,12 @@ Bounds bounding_box(std::span<const Vec3> positions);
 // (and saying so on the console).
 GridDims grid_dims(Vec3 extent, uint64_t voxel_res, uint64_t pad);
 
+// World position of lattice point (0, 0, 0) of a grid padded by `pad` cells
+// below the bounding box minimum `box_min`.
+inline Vec3 padded_origin(Vec3 box_min, uint64_t pad, double cell_size) {
+  return box_min - Vec3{1.0, 1.0, 1.0} * (static_cast<double>(pad) * cell_size);
+}
+
 // Fails when the grid exceeds the cell budget even at resolution 1 (only an
 // enormous padding does that), so no caller allocates or indexes beyond it.
 Status check_cell_budget(const GridDims& dims);
