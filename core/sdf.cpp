@@ -180,13 +180,17 @@ Status classify_sign(DistanceField& f, uint64_t close) {
                   });
   if (closed) return closed;
   flood_fill_exterior(f.states, nx, ny, nz);
-  for (CellState& s : f.states) {
-    if (s == CellState::Unclassified) s = CellState::Inside;
+  if (close == 0) {
+    mark_interior(f.states);
+    return std::nullopt;
   }
+  // The first erosion pass also turns the cells the fill left Unclassified into
+  // Inside, which saves a sweep; they are solid and are eroded as such.
   const float near_limit = static_cast<float>(f.half_diagonal);
   const float* band = f.band_distance.data();
   return run_cell_passes(f.states, nx, ny, nz, close,
                   [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
+                    if (self == CellState::Unclassified) self = CellState::Inside;
                     if (!is_solid(self) || !(band[x + nx * (y + ny * z)] > near_limit)) return self;
                     const bool touches_outside = any_face_neighbour(
                         prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Outside; });

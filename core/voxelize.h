@@ -81,7 +81,11 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
                              uint64_t extra_pad = 0);
 
 // Marks every Unclassified cell six-connected to cell (0, 0, 0) as Outside.
+// Parallel; the marked set does not depend on the visiting order.
 void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz);
+
+// Turns every Unclassified cell into Inside. Parallel.
+void mark_interior(std::span<CellState> cells);
 
 // Grows the solid region by one cell along the six axis directions per pass.
 // Fails, leaving the grid unchanged, when the scratch buffer cannot be allocated.
