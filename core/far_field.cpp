@@ -1,5 +1,7 @@
 // Far-field completion of the distance field: a separable squared Euclidean
 // distance transform seeded with the exact band distances.
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -12,16 +14,10 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Squared cell distances of the band seeds; +inf off the band.
-void seed_squared_distances(const DistanceField& f, std::vector<double>& g) {
-  const double inv_h = 1.0 / f.cell_size;
-  parallel_map(g, [&](size_t i) {
-    const float b = f.band_distance[i];
-    if (!std::isfinite(b)) return kInfinity;
-    const double cells = static_cast<double>(b) * inv_h;
-    return cells * cells;
-  });
-}
+// The working array holds float64 squared cell distances as bit patterns in the
+// band's 8-byte words, so that the transform needs no allocation of its own.
+double load_squared(const uint64_t* g, uint64_t i) { return std::bit_cast<double>(g[i]); }
+void store_squared(uint64_t* g, uint64_t i, double value) { g[i] = std::bit_cast<uint64_t>(value); }
 
 // Per-task buffers for gathering one strided line and transforming it.
 struct LineBuffers {
@@ -30,36 +26,60 @@ struct LineBuffers {
   explicit LineBuffers(uint64_t length) : in(length), out(length) {}
 };
 
-void transform_line(double* g, uint64_t start, uint64_t stride, LineBuffers& buffers) {
+void transform_line(uint64_t* g, uint64_t start, uint64_t stride, LineBuffers& buffers) {
   const uint64_t n = buffers.in.size();
-  for (uint64_t k = 0; k < n; ++k) buffers.in[k] = g[start + k * stride];
+  for (uint64_t k = 0; k < n; ++k) buffers.in[k] = load_squared(g, start + k * stride);
   edt_1d(buffers.in, buffers.out, buffers.scratch);
-  for (uint64_t k = 0; k < n; ++k) g[start + k * stride] = buffers.out[k];
+  for (uint64_t k = 0; k < n; ++k) store_squared(g, start + k * stride, buffers.out[k]);
 }
 
-void transform_x(std::vector<double>& g, const DistanceField& f) {
+// The x pass reads its rows straight from the band: squared cell distances of
+// the band cells, +inf elsewhere. Every word of g is written here first.
+void seed_and_transform_x(uint64_t* g, const DistanceField& f) {
+  const double inv_h = 1.0 / f.cell_size;
   parallel_for_chunks(0, f.ny * f.nz, [&](size_t lo, size_t hi) {
     LineBuffers buffers(f.nx);
-    for (size_t row = lo; row < hi; ++row) transform_line(g.data(), row * f.nx, 1, buffers);
-  });
-}
-
-void transform_y(std::vector<double>& g, const DistanceField& f) {
-  parallel_for_chunks(0, f.nz, [&](size_t lo, size_t hi) {
-    LineBuffers buffers(f.ny);
-    for (size_t z = lo; z < hi; ++z) {
-      for (uint64_t x = 0; x < f.nx; ++x) transform_line(g.data(), x + f.nx * f.ny * z, f.nx, buffers);
+    for (size_t row = lo; row < hi; ++row) {
+      const float* band = f.band_distance.data() + row * f.nx;
+      for (uint64_t x = 0; x < f.nx; ++x) {
+        const double cells = static_cast<double>(band[x]) * inv_h;
+        buffers.in[x] = std::isfinite(band[x]) ? cells * cells : kInfinity;
+      }
+      edt_1d(buffers.in, buffers.out, buffers.scratch);
+      for (uint64_t x = 0; x < f.nx; ++x) store_squared(g, row * f.nx + x, buffers.out[x]);
     }
   });
 }
 
+void transform_y(uint64_t* g, const DistanceField& f) {
+  parallel_for_chunks(0, f.nz, [&](size_t lo, size_t hi) {
+    LineBuffers buffers(f.ny);
+    for (size_t z = lo; z < hi; ++z) {
+      for (uint64_t x = 0; x < f.nx; ++x) transform_line(g, x + f.nx * f.ny * z, f.nx, buffers);
+    }
+  });
+}
+
+// The z pass writes the field values directly instead of storing g back.
 // Every z column is transformed independently, so splitting them over y rows
 // gives the same result as a sequential sweep.
-void transform_z(std::vector<double>& g, const DistanceField& f) {
+void transform_z_into_values(const uint64_t* g, DistanceField& f) {
+  const float h32 = static_cast<float>(f.cell_size);
+  const float H = static_cast<float>(f.half_diagonal);
+  const uint64_t slice = f.nx * f.ny;
   parallel_for_chunks(0, f.ny, [&](size_t lo, size_t hi) {
     LineBuffers buffers(f.nz);
     for (size_t y = lo; y < hi; ++y) {
-      for (uint64_t x = 0; x < f.nx; ++x) transform_line(g.data(), x + f.nx * y, f.nx * f.ny, buffers);
+      for (uint64_t x = 0; x < f.nx; ++x) {
+        const uint64_t start = x + f.nx * y;
+        for (uint64_t k = 0; k < f.nz; ++k) buffers.in[k] = load_squared(g, start + k * slice);
+        edt_1d(buffers.in, buffers.out, buffers.scratch);
+        for (uint64_t k = 0; k < f.nz; ++k) {
+          const uint64_t i = start + k * slice;
+          const float d = h32 * static_cast<float>(std::sqrt(std::max(buffers.out[k], 0.0)));
+          f.values[i] = field_value(f.states[i], d, H);
+        }
+      }
     }
   });
 }
@@ -119,23 +139,25 @@ void edt_1d(std::span<const double> f, std::span<double> out, EdtScratch& scratc
 }
 
 Status compute_far_field(DistanceField& field, double reach) {
+  std::vector<uint64_t> g = std::move(field.transform_scratch);
+  field.transform_scratch = {};
   const double h = field.cell_size;
   if (field.far_field_done || std::abs(reach) + h < field.band_cells * h) return std::nullopt;
-  auto stage = StageProgress::start("sdf far field (EDT)", 0);
-  std::vector<double> g;
-  if (Status failed = allocate_filled(g, field.band_distance.size(), 0.0, "the far-field transform's working array")) {
-    return failed;
+  const std::optional<uint64_t> cells = checked_cell_count(field.nx, field.ny, field.nz);
+  if (!cells || field.band_distance.size() != *cells || field.states.size() != *cells ||
+      field.values.size() != *cells) {
+    return InternalError{"the distance field's arrays do not match its grid"};
   }
-  seed_squared_distances(field, g);
-  transform_x(g, field);
-  transform_y(g, field);
-  transform_z(g, field);
-  const float h32 = static_cast<float>(h);
-  const float H = static_cast<float>(field.half_diagonal);
-  parallel_map(field.values, [&](size_t i) {
-    const float d = h32 * static_cast<float>(std::sqrt(std::max(g[i], 0.0)));
-    return field_value(field.states[i], d, H);
-  });
+  auto stage = StageProgress::start("sdf far field (EDT)", 0);
+  if (g.size() != field.band_distance.size()) {
+    if (Status failed = allocate_filled(g, field.band_distance.size(), uint64_t{0},
+                                        "the far-field transform's working array")) {
+      return failed;
+    }
+  }
+  seed_and_transform_x(g.data(), field);
+  transform_y(g.data(), field);
+  transform_z_into_values(g.data(), field);
   field.far_field_done = true;
   return std::nullopt;
 }

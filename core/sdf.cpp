@@ -164,6 +164,7 @@ Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span
     f.band_distance[i] = std::bit_cast<float>(static_cast<uint32_t>(entries[i] >> 32));
     f.nearest_triangle[i] = static_cast<uint32_t>(entries[i]);
   });
+  f.transform_scratch = std::move(entries);
   return std::nullopt;
 }
 

@@ -260,6 +260,61 @@ TEST(ComputeFarField, SkipsCoveredReachAndRunsOnce) {
   EXPECT_EQ(f.values[0], -7.0f);
 }
 
+// The far field against a brute-force minimum over the band cells of the
+// squared cell offset plus the squared band distance, through the value rule.
+TEST(ComputeFarField, MatchesBruteForceMinimumOverTheBand) {
+  const Mesh sphere = testing::sphere_mesh({0.1, -0.2, 0.05}, 1.0, 12, 24);
+  auto built = build_distance_field(sphere.positions, sphere.indices, 12, 1, 2.0);
+  ASSERT_TRUE(built.ok());
+  DistanceField f = std::move(*built);
+  compute_far_field(f, f.cell_size);
+  ASSERT_TRUE(f.far_field_done);
+  std::vector<uint64_t> seeds;
+  for (uint64_t i = 0; i < f.band_distance.size(); ++i) {
+    if (std::isfinite(f.band_distance[i])) seeds.push_back(i);
+  }
+  ASSERT_FALSE(seeds.empty());
+  const float H = static_cast<float>(f.half_diagonal);
+  const auto coords = [&](uint64_t i) { return Vec3{double(i % f.nx), double(i / f.nx % f.ny), double(i / (f.nx * f.ny))}; };
+  for (uint64_t i = 0; i < f.values.size(); ++i) {
+    double best = kInf;
+    for (uint64_t j : seeds) {
+      const double b = static_cast<double>(f.band_distance[j]) / f.cell_size;
+      best = std::min(best, norm_squared(coords(i) - coords(j)) + b * b);
+    }
+    const float d = static_cast<float>(f.cell_size) * static_cast<float>(std::sqrt(best));
+    ASSERT_NEAR(f.values[i], field_value(f.states[i], d, H), 1e-5) << i;
+  }
+}
+
+TEST(ComputeFarField, SameValuesWithoutTheKeptBandWordsAndReleasesThem) {
+  const Mesh sphere = testing::sphere_mesh({0.1, -0.2, 0.05}, 1.0, 12, 24);
+  auto kept = build_distance_field(sphere.positions, sphere.indices, 20, 1, 2.0);
+  ASSERT_TRUE(kept.ok());
+  EXPECT_EQ(kept->transform_scratch.size(), kept->values.size());
+  DistanceField fresh = *kept;
+  fresh.transform_scratch = {};
+  ASSERT_FALSE(compute_far_field(*kept, kept->cell_size));
+  ASSERT_FALSE(compute_far_field(fresh, fresh.cell_size));
+  EXPECT_TRUE(kept->values == fresh.values);
+  EXPECT_TRUE(kept->transform_scratch.empty());
+
+  DistanceField skipped = unit_cube_field(0, 2.0);  // the band covers this reach
+  ASSERT_FALSE(compute_far_field(skipped, 0.5 * skipped.cell_size));
+  EXPECT_TRUE(skipped.transform_scratch.empty());
+}
+
+TEST(ComputeFarField, ArraysNotMatchingTheGridAreAnInternalError) {
+  DistanceField f = unit_cube_field(0, 2.0);
+  f.values.pop_back();
+  const std::vector<float> before = f.values;
+  const Status failed = compute_far_field(f, f.cell_size);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->message, "the distance field's arrays do not match its grid");
+  EXPECT_TRUE(f.values == before);
+  EXPECT_FALSE(f.far_field_done);
+}
+
 // A 4³ field whose value is 3x + 10y + 100z at lattice point (x, y, z).
 DistanceField linear_field() {
   DistanceField f;
