@@ -19,18 +19,30 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 double load_squared(const uint64_t* g, uint64_t i) { return std::bit_cast<double>(g[i]); }
 void store_squared(uint64_t* g, uint64_t i, double value) { g[i] = std::bit_cast<uint64_t>(value); }
 
-// Per-task buffers for gathering one strided line and transforming it.
-struct LineBuffers {
+// Adjacent columns gathered together, so that every strided step reads one
+// 64-byte line of float64 words instead of a single word.
+constexpr uint64_t kBlockColumns = 8;
+
+// Per-task buffers of a block of columns: column c at [c·length, (c + 1)·length).
+struct ColumnBlock {
+  uint64_t length;
   std::vector<double> in, out;
   EdtScratch scratch;
-  explicit LineBuffers(uint64_t length) : in(length), out(length) {}
+  explicit ColumnBlock(uint64_t n) : length(n), in(n * kBlockColumns), out(n * kBlockColumns) {}
+  double result(uint64_t column, uint64_t k) const { return out[column * length + k]; }
 };
 
-void transform_line(uint64_t* g, uint64_t start, uint64_t stride, LineBuffers& buffers) {
-  const uint64_t n = buffers.in.size();
-  for (uint64_t k = 0; k < n; ++k) buffers.in[k] = load_squared(g, start + k * stride);
-  edt_1d(buffers.in, buffers.out, buffers.scratch);
-  for (uint64_t k = 0; k < n; ++k) store_squared(g, start + k * stride, buffers.out[k]);
+// Transforms `width` (at most kBlockColumns) adjacent columns whose first
+// samples start at `start` and whose samples are `stride` words apart.
+void transform_columns(const uint64_t* g, uint64_t start, uint64_t width, uint64_t stride, ColumnBlock& block) {
+  const uint64_t n = block.length;
+  for (uint64_t k = 0; k < n; ++k) {
+    for (uint64_t c = 0; c < width; ++c) block.in[c * n + k] = load_squared(g, start + k * stride + c);
+  }
+  for (uint64_t c = 0; c < width; ++c) {
+    edt_1d(std::span<const double>(block.in).subspan(c * n, n), std::span<double>(block.out).subspan(c * n, n),
+           block.scratch);
+  }
 }
 
 // The x pass reads its rows straight from the band: squared cell distances of
@@ -38,24 +50,31 @@ void transform_line(uint64_t* g, uint64_t start, uint64_t stride, LineBuffers& b
 void seed_and_transform_x(uint64_t* g, const DistanceField& f) {
   const double inv_h = 1.0 / f.cell_size;
   parallel_for_chunks(0, f.ny * f.nz, [&](size_t lo, size_t hi) {
-    LineBuffers buffers(f.nx);
+    std::vector<double> in(f.nx), out(f.nx);
+    EdtScratch scratch;
     for (size_t row = lo; row < hi; ++row) {
       const float* band = f.band_distance.data() + row * f.nx;
       for (uint64_t x = 0; x < f.nx; ++x) {
         const double cells = static_cast<double>(band[x]) * inv_h;
-        buffers.in[x] = std::isfinite(band[x]) ? cells * cells : kInfinity;
+        in[x] = std::isfinite(band[x]) ? cells * cells : kInfinity;
       }
-      edt_1d(buffers.in, buffers.out, buffers.scratch);
-      for (uint64_t x = 0; x < f.nx; ++x) store_squared(g, row * f.nx + x, buffers.out[x]);
+      edt_1d(in, out, scratch);
+      for (uint64_t x = 0; x < f.nx; ++x) store_squared(g, row * f.nx + x, out[x]);
     }
   });
 }
 
 void transform_y(uint64_t* g, const DistanceField& f) {
   parallel_for_chunks(0, f.nz, [&](size_t lo, size_t hi) {
-    LineBuffers buffers(f.ny);
+    ColumnBlock block(f.ny);
     for (size_t z = lo; z < hi; ++z) {
-      for (uint64_t x = 0; x < f.nx; ++x) transform_line(g, x + f.nx * f.ny * z, f.nx, buffers);
+      for (uint64_t x0 = 0; x0 < f.nx; x0 += kBlockColumns) {
+        const uint64_t width = std::min(kBlockColumns, f.nx - x0), start = x0 + f.nx * f.ny * z;
+        transform_columns(g, start, width, f.nx, block);
+        for (uint64_t k = 0; k < f.ny; ++k) {
+          for (uint64_t c = 0; c < width; ++c) store_squared(g, start + k * f.nx + c, block.result(c, k));
+        }
+      }
     }
   });
 }
@@ -68,16 +87,17 @@ void transform_z_into_values(const uint64_t* g, DistanceField& f) {
   const float H = static_cast<float>(f.half_diagonal);
   const uint64_t slice = f.nx * f.ny;
   parallel_for_chunks(0, f.ny, [&](size_t lo, size_t hi) {
-    LineBuffers buffers(f.nz);
+    ColumnBlock block(f.nz);
     for (size_t y = lo; y < hi; ++y) {
-      for (uint64_t x = 0; x < f.nx; ++x) {
-        const uint64_t start = x + f.nx * y;
-        for (uint64_t k = 0; k < f.nz; ++k) buffers.in[k] = load_squared(g, start + k * slice);
-        edt_1d(buffers.in, buffers.out, buffers.scratch);
+      for (uint64_t x0 = 0; x0 < f.nx; x0 += kBlockColumns) {
+        const uint64_t width = std::min(kBlockColumns, f.nx - x0), start = x0 + f.nx * y;
+        transform_columns(g, start, width, slice, block);
         for (uint64_t k = 0; k < f.nz; ++k) {
-          const uint64_t i = start + k * slice;
-          const float d = h32 * static_cast<float>(std::sqrt(std::max(buffers.out[k], 0.0)));
-          f.values[i] = field_value(f.states[i], d, H);
+          for (uint64_t c = 0; c < width; ++c) {
+            const uint64_t i = start + k * slice + c;
+            const float d = h32 * static_cast<float>(std::sqrt(std::max(block.result(c, k), 0.0)));
+            f.values[i] = field_value(f.states[i], d, H);
+          }
         }
       }
     }
