@@ -119,42 +119,52 @@ void edt_1d(std::span<const double> f, std::span<double> out, EdtScratch& scratc
     std::fill(out.begin(), out.end(), kInfinity);
     return;
   }
-  std::vector<uint64_t>& v = scratch.vertices;
+  // Parabola k of the envelope has its apex at position v[k] (a sample index
+  // held as a double) and height f[v[k]], is lowest from z[k] to z[k + 1], and
+  // lifted[k] = f[v[k]] + v[k]² enters its intersections.
+  std::vector<double>& v = scratch.positions;
+  std::vector<double>& height = scratch.heights;
+  std::vector<double>& lifted = scratch.lifted;
   std::vector<double>& z = scratch.boundaries;
   v.resize(n);
+  height.resize(n);
+  lifted.resize(n);
   z.resize(n + 1);
-  const auto lifted = [&](uint64_t q) { return f[q] + static_cast<double>(q) * static_cast<double>(q); };
   uint64_t k = 0;
-  v[0] = first;
+  v[0] = static_cast<double>(first);
+  height[0] = f[first];
+  lifted[0] = f[first] + v[0] * v[0];
   z[0] = -kInfinity;
   z[1] = kInfinity;
   for (uint64_t q = first + 1; q < n; ++q) {
-    if (!std::isfinite(f[q])) continue;
-    const auto intersection = [&] {
-      return (lifted(q) - lifted(v[k])) / (2.0 * static_cast<double>(q) - 2.0 * static_cast<double>(v[k]));
-    };
-    double s = intersection();
-    bool replaced_first = false;
-    while (s <= z[k]) {
-      if (k == 0) {
-        v[0] = q;
-        replaced_first = true;
-        break;
-      }
+    const double fq = f[q];
+    if (!std::isfinite(fq)) continue;
+    const double qd = static_cast<double>(q);
+    const double lifted_q = fq + qd * qd;
+    double s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
+    while (s <= z[k] && k > 0) {
       --k;
-      s = intersection();
+      s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
     }
-    if (replaced_first) continue;
+    if (s <= z[k]) {
+      v[0] = qd;  // k is 0: the new parabola lies below the only one kept
+      height[0] = fq;
+      lifted[0] = lifted_q;
+      continue;
+    }
     ++k;
-    v[k] = q;
+    v[k] = qd;
+    height[k] = fq;
+    lifted[k] = lifted_q;
     z[k] = s;
     z[k + 1] = kInfinity;
   }
   k = 0;
-  for (uint64_t q = 0; q < n; ++q) {
-    while (z[k + 1] < static_cast<double>(q)) ++k;
-    const double offset = static_cast<double>(q) - static_cast<double>(v[k]);
-    out[q] = offset * offset + f[v[k]];
+  double qd = 0.0;
+  for (uint64_t q = 0; q < n; ++q, qd += 1.0) {
+    while (z[k + 1] < qd) ++k;
+    const double offset = qd - v[k];
+    out[q] = offset * offset + height[k];
   }
 }
 
