@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "core/marching_cubes.h"
 #include "volume_fixtures.h"
@@ -72,6 +73,25 @@ TEST(Edt1d, LowerEnvelopeOfParabolas) {
     std::vector<double> out(c.f.size(), -1.0);
     edt_1d(c.f, out, scratch);
     EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST(Edt1d, MatchesBruteForceOnRandomLines) {
+  std::mt19937 random(11);
+  EdtScratch scratch;
+  for (int line = 0; line < 200; ++line) {
+    std::vector<double> f(1 + random() % 40);
+    for (double& sample : f) sample = random() % 3 == 0 ? double(random() % 50) : kInf;
+    std::vector<double> out(f.size()), expected(f.size(), kInf);
+    for (size_t q = 0; q < f.size(); ++q) {
+      for (size_t p = 0; p < f.size(); ++p) {
+        const double offset = double(q) - double(p);
+        expected[q] = std::min(expected[q], offset * offset + f[p]);
+      }
+    }
+    if (f.size() == 1) expected = f;
+    edt_1d(f, out, scratch);
+    EXPECT_EQ(out, expected) << line;
   }
 }
 
@@ -275,7 +295,9 @@ TEST(ComputeFarField, MatchesBruteForceMinimumOverTheBand) {
   }
   ASSERT_FALSE(seeds.empty());
   const float H = static_cast<float>(f.half_diagonal);
-  const auto coords = [&](uint64_t i) { return Vec3{double(i % f.nx), double(i / f.nx % f.ny), double(i / (f.nx * f.ny))}; };
+  const auto coords = [&](uint64_t i) {
+    return Vec3{double(i % f.nx), double(i / f.nx % f.ny), double(i / (f.nx * f.ny))};
+  };
   for (uint64_t i = 0; i < f.values.size(); ++i) {
     double best = kInf;
     for (uint64_t j : seeds) {
