@@ -19,6 +19,83 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 double load_squared(const uint64_t* g, uint64_t i) { return std::bit_cast<double>(g[i]); }
 void store_squared(uint64_t* g, uint64_t i, double value) { g[i] = std::bit_cast<uint64_t>(value); }
 
+// Squared distance transforms of `lines` lines of n samples, line c at
+// [c·n, (c + 1)·n) of `f` and `out`. The lower envelopes are built side by side,
+// sample q of every line before sample q + 1 of any: the lines are independent,
+// so their divisions overlap instead of waiting on each other. Parabola k of
+// line c has its apex at position v[k] (a sample index held as a double) and
+// height f[v[k]], is lowest from z[k] to z[k + 1], and lifted[k] = f[v[k]] + v[k]²
+// enters its intersections.
+void edt_lines(const double* f, double* out, uint64_t n, uint64_t lines, EdtScratch& scratch) {
+  if (n == 1) {  // a single sample is its own transform, whatever its value
+    std::copy(f, f + lines, out);
+    return;
+  }
+  scratch.positions.resize(n * lines);
+  scratch.heights.resize(n * lines);
+  scratch.lifted.resize(n * lines);
+  scratch.boundaries.resize((n + 1) * lines);
+  scratch.counts.assign(lines, 0);
+  for (uint64_t q = 0; q < n; ++q) {
+    const double qd = static_cast<double>(q);
+    for (uint64_t c = 0; c < lines; ++c) {
+      const double fq = f[c * n + q];
+      if (!std::isfinite(fq)) continue;
+      double* v = scratch.positions.data() + c * n;
+      double* height = scratch.heights.data() + c * n;
+      double* lifted = scratch.lifted.data() + c * n;
+      double* z = scratch.boundaries.data() + c * (n + 1);
+      uint64_t& count = scratch.counts[c];
+      const double lifted_q = fq + qd * qd;
+      if (count == 0) {
+        v[0] = qd;
+        height[0] = fq;
+        lifted[0] = lifted_q;
+        z[0] = -kInfinity;
+        z[1] = kInfinity;
+        count = 1;
+        continue;
+      }
+      uint64_t k = count - 1;
+      double s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
+      while (s <= z[k] && k > 0) {
+        --k;
+        s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
+      }
+      if (s <= z[k]) {
+        v[0] = qd;  // k is 0: the new parabola lies below the only one kept
+        height[0] = fq;
+        lifted[0] = lifted_q;
+        continue;
+      }
+      ++k;
+      v[k] = qd;
+      height[k] = fq;
+      lifted[k] = lifted_q;
+      z[k] = s;
+      z[k + 1] = kInfinity;
+      count = k + 1;
+    }
+  }
+  for (uint64_t c = 0; c < lines; ++c) {
+    double* line_out = out + c * n;
+    if (scratch.counts[c] == 0) {
+      std::fill(line_out, line_out + n, kInfinity);
+      continue;
+    }
+    const double* v = scratch.positions.data() + c * n;
+    const double* height = scratch.heights.data() + c * n;
+    const double* z = scratch.boundaries.data() + c * (n + 1);
+    uint64_t k = 0;
+    double qd = 0.0;
+    for (uint64_t q = 0; q < n; ++q, qd += 1.0) {
+      while (z[k + 1] < qd) ++k;
+      const double offset = qd - v[k];
+      line_out[q] = offset * offset + height[k];
+    }
+  }
+}
+
 // Adjacent columns gathered together, so that every strided step reads one
 // 64-byte line of float64 words instead of a single word.
 constexpr uint64_t kBlockColumns = 8;
@@ -39,10 +116,7 @@ void transform_columns(const uint64_t* g, uint64_t start, uint64_t width, uint64
   for (uint64_t k = 0; k < n; ++k) {
     for (uint64_t c = 0; c < width; ++c) block.in[c * n + k] = load_squared(g, start + k * stride + c);
   }
-  for (uint64_t c = 0; c < width; ++c) {
-    edt_1d(std::span<const double>(block.in).subspan(c * n, n), std::span<double>(block.out).subspan(c * n, n),
-           block.scratch);
-  }
+  edt_lines(block.in.data(), block.out.data(), n, width, block.scratch);
 }
 
 // The x pass reads its rows straight from the band: squared cell distances of
@@ -107,65 +181,7 @@ void transform_z_into_values(const uint64_t* g, DistanceField& f) {
 }  // namespace
 
 void edt_1d(std::span<const double> f, std::span<double> out, EdtScratch& scratch) {
-  const uint64_t n = f.size();
-  if (n == 0) return;
-  if (n == 1) {
-    out[0] = f[0];
-    return;
-  }
-  uint64_t first = 0;
-  while (first < n && !std::isfinite(f[first])) ++first;
-  if (first == n) {
-    std::fill(out.begin(), out.end(), kInfinity);
-    return;
-  }
-  // Parabola k of the envelope has its apex at position v[k] (a sample index
-  // held as a double) and height f[v[k]], is lowest from z[k] to z[k + 1], and
-  // lifted[k] = f[v[k]] + v[k]² enters its intersections.
-  std::vector<double>& v = scratch.positions;
-  std::vector<double>& height = scratch.heights;
-  std::vector<double>& lifted = scratch.lifted;
-  std::vector<double>& z = scratch.boundaries;
-  v.resize(n);
-  height.resize(n);
-  lifted.resize(n);
-  z.resize(n + 1);
-  uint64_t k = 0;
-  v[0] = static_cast<double>(first);
-  height[0] = f[first];
-  lifted[0] = f[first] + v[0] * v[0];
-  z[0] = -kInfinity;
-  z[1] = kInfinity;
-  for (uint64_t q = first + 1; q < n; ++q) {
-    const double fq = f[q];
-    if (!std::isfinite(fq)) continue;
-    const double qd = static_cast<double>(q);
-    const double lifted_q = fq + qd * qd;
-    double s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
-    while (s <= z[k] && k > 0) {
-      --k;
-      s = (lifted_q - lifted[k]) / (2.0 * qd - 2.0 * v[k]);
-    }
-    if (s <= z[k]) {
-      v[0] = qd;  // k is 0: the new parabola lies below the only one kept
-      height[0] = fq;
-      lifted[0] = lifted_q;
-      continue;
-    }
-    ++k;
-    v[k] = qd;
-    height[k] = fq;
-    lifted[k] = lifted_q;
-    z[k] = s;
-    z[k + 1] = kInfinity;
-  }
-  k = 0;
-  double qd = 0.0;
-  for (uint64_t q = 0; q < n; ++q, qd += 1.0) {
-    while (z[k + 1] < qd) ++k;
-    const double offset = qd - v[k];
-    out[q] = offset * offset + height[k];
-  }
+  edt_lines(f.data(), out.data(), f.size(), 1, scratch);
 }
 
 Status compute_far_field(DistanceField& field, double reach) {

@@ -70,6 +70,7 @@ Status compute_far_field(DistanceField& field, double reach);
 // Scratch of the one-dimensional transform, reused across the lines of one task.
 struct EdtScratch {
   std::vector<double> positions, heights, lifted, boundaries;
+  std::vector<uint64_t> counts;
 };
 // Squared distance transform of one line: out[q] = min over finite f[p] of
 // (q − p)² + f[p] (lower envelope of parabolas); +inf when no sample is finite.
