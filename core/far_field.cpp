@@ -96,8 +96,9 @@ void edt_lines(const double* f, double* out, uint64_t n, uint64_t lines, EdtScra
   }
 }
 
-// Adjacent columns gathered together, so that every strided step reads one
-// 64-byte line of float64 words instead of a single word.
+// Columns transformed together: enough independent envelopes to overlap their
+// divisions, and one 64-byte line of float64 words per strided step instead of
+// a single word.
 constexpr uint64_t kBlockColumns = 8;
 
 // Per-task buffers of a block of columns: column c at [c·length, (c + 1)·length).

@@ -172,13 +172,11 @@ Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span
 Status classify_sign(DistanceField& f, uint64_t close) {
   auto stage = StageProgress::start("sdf sign", 0);
   const uint64_t nx = f.nx, ny = f.ny, nz = f.nz;
-  Status closed = run_cell_passes(f.states, nx, ny, nz, close,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (self != CellState::Unclassified) return self;
-                    const bool touches_surface = any_face_neighbour(
-                        prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Surface; });
-                    return touches_surface ? CellState::Surface : self;
-                  });
+  Status closed = run_cell_passes(
+      f.states, nx, ny, nz, close, [](CellState s) { return s == CellState::Surface; },
+      [](CellState self, bool hit) {
+        return hit & (self == CellState::Unclassified) ? CellState::Surface : self;
+      });
   if (closed) return closed;
   flood_fill_exterior(f.states, nx, ny, nz);
   if (close == 0) {
@@ -189,14 +187,14 @@ Status classify_sign(DistanceField& f, uint64_t close) {
   // Inside, which saves a sweep; they are solid and are eroded as such.
   const float near_limit = static_cast<float>(f.half_diagonal);
   const float* band = f.band_distance.data();
-  return run_cell_passes(f.states, nx, ny, nz, close,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (self == CellState::Unclassified) self = CellState::Inside;
-                    if (!is_solid(self) || !(band[x + nx * (y + ny * z)] > near_limit)) return self;
-                    const bool touches_outside = any_face_neighbour(
-                        prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Outside; });
-                    return touches_outside ? CellState::Outside : self;
-                  });
+  return run_cell_passes(
+      f.states, nx, ny, nz, close, [](CellState s) { return s == CellState::Outside; },
+      [](CellState self, bool hit) {
+        // Unclassified (0) + 2 is Inside; written as arithmetic so the row loop vectorizes.
+        const auto kept = static_cast<CellState>(static_cast<uint8_t>(self) + 2 * (self == CellState::Unclassified));
+        return hit & is_solid(kept) ? CellState::Outside : kept;
+      },
+      [&](uint64_t i) { return band[i] > near_limit; });
 }
 
 Status compute_band_values(DistanceField& f) {

@@ -277,12 +277,9 @@ void mark_interior(std::span<CellState> cells) {
 }
 
 Status dilate(VoxelGrid& grid, uint64_t passes) {
-  const uint64_t nx = grid.nx, ny = grid.ny, nz = grid.nz;
-  return run_cell_passes(grid.cells, nx, ny, nz, passes,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (is_solid(self)) return self;
-                    return any_face_neighbour(prev, nx, ny, nz, x, y, z, is_solid) ? CellState::Inside : self;
-                  });
+  return run_cell_passes(grid.cells, grid.nx, grid.ny, grid.nz, passes, is_solid, [](CellState self, bool hit) {
+    return hit & !is_solid(self) ? CellState::Inside : self;
+  });
 }
 
 }  // namespace vorrel

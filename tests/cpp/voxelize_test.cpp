@@ -157,6 +157,41 @@ TEST(Dilate, GrowsAlongFaceNeighboursOnly) {
   EXPECT_EQ(at(g, 1, 1, 3), CellState::Outside);
 }
 
+// Dilation by plain per-cell neighbour tests, bounds checked on every axis.
+std::vector<CellState> reference_dilate(std::vector<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz,
+                                        int passes) {
+  for (int pass = 0; pass < passes; ++pass) {
+    std::vector<CellState> next = cells;
+    for (uint64_t z = 0; z < nz; ++z)
+      for (uint64_t y = 0; y < ny; ++y)
+        for (uint64_t x = 0; x < nx; ++x) {
+          const uint64_t i = x + nx * (y + ny * z);
+          const bool touches = (x > 0 && is_solid(cells[i - 1])) || (x + 1 < nx && is_solid(cells[i + 1])) ||
+                               (y > 0 && is_solid(cells[i - nx])) || (y + 1 < ny && is_solid(cells[i + nx])) ||
+                               (z > 0 && is_solid(cells[i - nx * ny])) || (z + 1 < nz && is_solid(cells[i + nx * ny]));
+          if (!is_solid(cells[i]) && touches) next[i] = CellState::Inside;
+        }
+    cells = next;
+  }
+  return cells;
+}
+
+TEST(Dilate, MatchesPerCellReferenceUpToTheGridBorder) {
+  const uint64_t dims[][3] = {{1, 1, 1}, {1, 6, 1}, {2, 3, 4}, {9, 7, 5}, {37, 3, 2}};
+  std::mt19937 random(3);
+  const CellState states[] = {CellState::Outside, CellState::Outside, CellState::Outside, CellState::Outside,
+                              CellState::Unclassified, CellState::Surface, CellState::Inside};
+  for (const auto& d : dims) {
+    VoxelGrid g;
+    g.nx = d[0], g.ny = d[1], g.nz = d[2];
+    g.cells.resize(d[0] * d[1] * d[2]);
+    for (CellState& s : g.cells) s = states[random() % 7];
+    const std::vector<CellState> expected = reference_dilate(g.cells, d[0], d[1], d[2], 2);
+    ASSERT_FALSE(dilate(g, 2));
+    EXPECT_EQ(g.cells, expected) << d[0] << "x" << d[1] << "x" << d[2];
+  }
+}
+
 TEST(FloodFillExterior, StopsAtWallsAndNeedsAnUnclassifiedCorner) {
   // A 5³ grid with a closed shell around the centre cell.
   std::vector<CellState> cells(125, CellState::Unclassified);
