@@ -223,6 +223,37 @@ TEST(BuildDistanceField, CellCentreOnATriangleAndTiesKeepTheSmallerIndex) {
   for (size_t i = 0; i < f->nearest_triangle.size(); ++i) EXPECT_NE(f->nearest_triangle[i], 2u);
 }
 
+// Every cell against every triangle: the smallest float32 distance within the
+// band and, among equal distances, the smallest index; Surface within half a
+// diagonal. A fine sphere makes many triangles compete for each cell.
+TEST(BuildDistanceField, BandMatchesEveryCellAgainstEveryTriangle) {
+  const Mesh sphere = testing::sphere_mesh({0.05, 0.1, -0.15}, 1.0, 16, 32);
+  auto built = build_distance_field(sphere.positions, sphere.indices, 14, 0, 2.0);
+  ASSERT_TRUE(built.ok());
+  const DistanceField& f = *built;
+  const double reach = f.band_cells * f.cell_size;
+  for (uint64_t z = 0; z < f.nz; ++z)
+    for (uint64_t y = 0; y < f.ny; ++y)
+      for (uint64_t x = 0; x < f.nx; ++x) {
+        const Vec3 p = centre_of(f, double(x), double(y), double(z));
+        float best = std::numeric_limits<float>::infinity();
+        uint32_t nearest = kNoTriangle;
+        bool surface = false;
+        for (uint32_t t = 0; t < sphere.indices.size(); ++t) {
+          const Triangle& tri = sphere.indices[t];
+          const double d = norm(p - closest_point_on_triangle(p, sphere.positions[tri[0]], sphere.positions[tri[1]],
+                                                              sphere.positions[tri[2]]));
+          if (!(d <= reach)) continue;
+          surface = surface || d <= f.half_diagonal;
+          if (static_cast<float>(d) < best) best = static_cast<float>(d), nearest = t;
+        }
+        const uint64_t i = index_of(f, x, y, z);
+        ASSERT_EQ(f.band_distance[i], best) << x << " " << y << " " << z;
+        ASSERT_EQ(f.nearest_triangle[i], nearest) << x << " " << y << " " << z;
+        ASSERT_EQ(f.states[i] == CellState::Surface, surface) << x << " " << y << " " << z;
+      }
+}
+
 TEST(BuildDistanceField, TriangleIndexOutOfRangeIsAnInternalError) {
   const std::vector<Vec3> positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   auto f = build_distance_field(positions, std::vector<Triangle>{{0, 1, 7}}, 8, 0, 2.0);
