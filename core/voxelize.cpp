@@ -177,6 +177,10 @@ struct Span {
 
 // Spans per task of a round: enough row scanning to outweigh the task's scheduling.
 constexpr size_t kSpansPerBlock = 16;
+// Smaller frontiers are worked off on the calling thread, span by span, until
+// they grow this large: a narrow winding passage would otherwise cost one
+// parallel round per step.
+constexpr size_t kParallelFrontier = 4 * kSpansPerBlock;
 
 CellState load_cell(const CellState& cell) {
   return std::atomic_ref<const CellState>(cell).load(std::memory_order_relaxed);
@@ -207,7 +211,9 @@ class ExteriorFill {
   void run_from_origin() {
     if (!claim(cells_[0])) return;
     std::vector<Span> frontier{grow(0, 0)};
-    while (!frontier.empty()) frontier = next_round(frontier);
+    while (!frontier.empty()) {
+      frontier = frontier.size() < kParallelFrontier ? work_off_sequentially(std::move(frontier)) : next_round(frontier);
+    }
   }
 
  private:
@@ -239,6 +245,23 @@ class ExteriorFill {
     if (y + 1 < ny_) scan_row(span.row + 1, span.x0, span.x1, found);
     if (z > 0) scan_row(span.row - ny_, span.x0, span.x1, found);
     if (z + 1 < nz_) scan_row(span.row + ny_, span.x0, span.x1, found);
+  }
+
+  // Expands spans first in, first out until none are left or the pending ones
+  // are enough for a parallel round; returns the pending ones.
+  std::vector<Span> work_off_sequentially(std::vector<Span> queue) const {
+    size_t head = 0;
+    const auto drop_expanded = [&] {
+      queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(head));
+      head = 0;
+    };
+    while (head < queue.size() && queue.size() - head < kParallelFrontier) {
+      const Span span = queue[head++];  // a copy: expanding appends to the queue
+      expand(span, queue);
+      if (head >= 4096 && head * 2 >= queue.size()) drop_expanded();  // memory follows the pending spans
+    }
+    drop_expanded();
+    return queue;
   }
 
   std::vector<Span> next_round(const std::vector<Span>& frontier) const {

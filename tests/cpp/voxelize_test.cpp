@@ -256,7 +256,8 @@ TEST(FloodFillExterior, MatchesBreadthFirstReferenceForOneAndManyThreads) {
     unsigned wall_percent;  // of random walls; 101 for the serpentine corridor
   };
   const Case cases[] = {{1, 1, 1, 0},   {9, 1, 1, 0},   {1, 1, 9, 20},  {40, 30, 20, 0},
-                        {40, 30, 20, 25}, {33, 17, 29, 45}, {64, 48, 40, 30}, {21, 21, 21, 101}};
+                        {40, 30, 20, 25}, {33, 17, 29, 45}, {64, 48, 40, 30}, {21, 21, 21, 101},
+                        {1, 129, 129, 101}};  // one-cell spans: thousands of steps on the calling thread
   std::mt19937 random(7);
   for (const Case& c : cases) {
     std::vector<CellState> cells(c.nx * c.ny * c.nz, CellState::Unclassified);
@@ -275,8 +276,8 @@ TEST(FloodFillExterior, MatchesBreadthFirstReferenceForOneAndManyThreads) {
     EXPECT_EQ(one, expected) << c.nx << "x" << c.ny << "x" << c.nz << " walls " << c.wall_percent;
     EXPECT_EQ(many, expected) << c.nx << "x" << c.ny << "x" << c.nz << " walls " << c.wall_percent;
   }
-  std::vector<CellState> corridor = serpentine(21, 21, 21);
-  flood_fill_exterior(corridor, 21, 21, 21);
+  std::vector<CellState> corridor = serpentine(1, 129, 129);
+  flood_fill_exterior(corridor, 1, 129, 129);
   EXPECT_EQ(std::count(corridor.begin(), corridor.end(), CellState::Unclassified), 0);
 }
 
