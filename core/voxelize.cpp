@@ -212,7 +212,8 @@ class ExteriorFill {
     if (!claim(cells_[0])) return;
     std::vector<Span> frontier{grow(0, 0)};
     while (!frontier.empty()) {
-      frontier = frontier.size() < kParallelFrontier ? work_off_sequentially(std::move(frontier)) : next_round(frontier);
+      frontier =
+          frontier.size() < kParallelFrontier ? work_off_sequentially(std::move(frontier)) : next_round(frontier);
     }
   }
 
