@@ -191,8 +191,9 @@ Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span
 Status classify_sign(DistanceField& f, uint64_t close) {
   auto stage = StageProgress::start("sdf sign", 0);
   const uint64_t nx = f.nx, ny = f.ny, nz = f.nz;
+  std::vector<CellState> scratch;  // shared by the dilation and the erosion
   Status closed = run_cell_passes(
-      f.states, nx, ny, nz, close, [](CellState s) { return s == CellState::Surface; },
+      f.states, scratch, nx, ny, nz, close, [](CellState s) { return s == CellState::Surface; },
       [](CellState self, bool hit) {
         return hit & (self == CellState::Unclassified) ? CellState::Surface : self;
       });
@@ -207,7 +208,7 @@ Status classify_sign(DistanceField& f, uint64_t close) {
   const float near_limit = static_cast<float>(f.half_diagonal);
   const float* band = f.band_distance.data();
   return run_cell_passes(
-      f.states, nx, ny, nz, close, [](CellState s) { return s == CellState::Outside; },
+      f.states, scratch, nx, ny, nz, close, [](CellState s) { return s == CellState::Outside; },
       [](CellState self, bool hit) {
         // Unclassified (0) + 2 is Inside; written as arithmetic so the row loop vectorizes.
         const auto kept = static_cast<CellState>(static_cast<uint8_t>(self) + 2 * (self == CellState::Unclassified));

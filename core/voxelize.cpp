@@ -301,9 +301,9 @@ void mark_interior(std::span<CellState> cells) {
 }
 
 Status dilate(VoxelGrid& grid, uint64_t passes) {
-  return run_cell_passes(grid.cells, grid.nx, grid.ny, grid.nz, passes, is_solid, [](CellState self, bool hit) {
-    return hit & !is_solid(self) ? CellState::Inside : self;
-  });
+  std::vector<CellState> scratch;
+  return run_cell_passes(grid.cells, scratch, grid.nx, grid.ny, grid.nz, passes, is_solid,
+                         [](CellState self, bool hit) { return hit & !is_solid(self) ? CellState::Inside : self; });
 }
 
 }  // namespace vorrel

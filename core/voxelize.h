@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "core/error.h"
@@ -97,8 +98,9 @@ Status dilate(VoxelGrid& grid, uint64_t passes);
 // next[i] = rule(previous[i], hit) in parallel, where hit tells whether one of
 // the six face neighbours of cell i inside the grid satisfies `trigger` in the
 // previous pass; a cell with may_change(i) false keeps rule(previous[i], false)
-// instead. One scratch buffer serves the whole call; without it the cells stay
-// unchanged.
+// instead. `scratch` holds the other buffer; it is allocated when its size is
+// not the grid's, so callers running several series of passes over one grid
+// allocate it once. Without it the cells stay unchanged.
 //
 // Rows are processed without per-cell bounds tests: a neighbour outside the
 // grid is read as the cell itself. Rules must therefore give the same result
@@ -107,12 +109,12 @@ Status dilate(VoxelGrid& grid, uint64_t passes);
 // `rule` see only states, so that the row loop can be vectorized; the rarely
 // needed `may_change` is asked only where hit makes a difference.
 template <class Trigger, class Rule, class MayChange>
-Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
-                       Trigger&& trigger, Rule&& rule, MayChange&& may_change) {
+Status run_cell_passes(std::vector<CellState>& cells, std::vector<CellState>& scratch, uint64_t nx, uint64_t ny,
+                       uint64_t nz, uint64_t passes, Trigger&& trigger, Rule&& rule, MayChange&& may_change) {
   if (passes == 0 || cells.empty()) return std::nullopt;
-  std::vector<CellState> scratch;
-  if (Status failed = allocate_filled(scratch, cells.size(), CellState::Unclassified, "the cell passes' scratch grid")) {
-    return failed;
+  if (scratch.size() != cells.size()) {
+    const std::string_view what = "the cell passes' scratch grid";
+    if (Status failed = allocate_filled(scratch, cells.size(), CellState::Unclassified, what)) return failed;
   }
   const uint64_t row_count = ny * nz;
   for (uint64_t pass = 0; pass < passes; ++pass) {
@@ -158,9 +160,9 @@ Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, 
 }
 
 template <class Trigger, class Rule>
-Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
-                       Trigger&& trigger, Rule&& rule) {
-  return run_cell_passes(cells, nx, ny, nz, passes, trigger, rule, [](uint64_t) { return true; });
+Status run_cell_passes(std::vector<CellState>& cells, std::vector<CellState>& scratch, uint64_t nx, uint64_t ny,
+                       uint64_t nz, uint64_t passes, Trigger&& trigger, Rule&& rule) {
+  return run_cell_passes(cells, scratch, nx, ny, nz, passes, trigger, rule, [](uint64_t) { return true; });
 }
 
 }  // namespace vorrel
