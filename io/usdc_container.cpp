@@ -82,11 +82,10 @@ Parsed<uint64_t> decompress_block_checked(ByteView block, std::span<uint8_t> out
   }
 }
 
-// Decompresses one raw block into out[produced, capacity); returns the bytes
-// written or the failure text.
-Parsed<uint64_t> decompress_block(ByteView block, Bytes& out, uint64_t produced) {
+// Decompresses one raw block into `room`; returns the bytes written or the
+// failure text.
+Parsed<uint64_t> decompress_block(ByteView block, std::span<uint8_t> room) {
   if (block.empty()) return uint64_t{0};
-  const std::span<uint8_t> room = std::span<uint8_t>(out).subspan(produced);
   if (block.size() <= INT_MAX && room.size() <= INT_MAX) {
     const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
                                       reinterpret_cast<char*>(room.data()), static_cast<int>(block.size()),
@@ -199,16 +198,17 @@ constexpr std::array<CodeGroup, 256> make_code_groups() {
 
 constexpr std::array<CodeGroup, 256> kCodeGroups = make_code_groups();
 
-// Decodes whole groups of four while at least `kGroupRoom` payload bytes
-// remain (every word load of a group then stays inside the buffer); returns
-// the number of groups done and advances `p` and `running`.
+// Decodes whole groups of four, from group `first` on, while at least
+// `kGroupRoom` payload bytes remain (every word load of a group then stays
+// inside the buffer); returns the number of groups done and advances `p` and
+// `running`.
 constexpr uint64_t kGroupRoom = 20;
 
-uint64_t decode_full_groups(const Bytes& b, uint64_t full_groups, int32_t common, uint64_t& p, uint32_t& running,
-                            int32_t* out) {
-  const uint8_t* const codes = b.data() + 4;
+uint64_t decode_full_groups(ByteView b, uint64_t first, uint64_t group_count, int32_t common, uint64_t& p,
+                            uint32_t& running, int32_t* out) {
+  const uint8_t* const codes = b.data() + 4 + first;
   uint64_t group = 0;
-  for (; group < full_groups && b.size() - p >= kGroupRoom; ++group) {
+  for (; group < group_count && b.size() - p >= kGroupRoom; ++group) {
     const CodeGroup& g = kCodeGroups[codes[group]];
     const uint8_t* payload = b.data() + p;
     for (size_t k = 0; k < 4; ++k) {
@@ -271,29 +271,34 @@ Bytes compress_chunked(ByteView bytes) {
   return out;
 }
 
-Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size) {
-  if (block.empty()) return Bytes{};
-  Bytes out(std::min(expected_size, max_lz4_output(block.size())));
+Parsed<uint64_t> decompress_chunked_into(ByteView block, std::span<uint8_t> out) {
+  if (block.empty()) return uint64_t{0};
   const uint8_t chunk_count = block[0];
+  if (chunk_count == 0) return decompress_block(block.subspan(1), out);
   uint64_t produced = 0;
-  if (chunk_count == 0) {
-    Parsed<uint64_t> n = decompress_block(block.subspan(1), out, 0);
+  uint64_t p = 1;
+  for (uint8_t chunk = 0; chunk < chunk_count; ++chunk) {
+    if (block.size() - p < 4) return kUnexpectedEnd;
+    uint32_t size = 0;
+    std::memcpy(&size, block.data() + p, 4);
+    if (block.size() - p - 4 < size) return std::string("lz4 chunk out of bounds");
+    Parsed<uint64_t> n = decompress_block(block.subspan(p + 4, size), out.subspan(produced));
     if (!n) return n.error();
-    produced = *n;
-  } else {
-    uint64_t p = 1;
-    for (uint8_t chunk = 0; chunk < chunk_count; ++chunk) {
-      if (block.size() - p < 4) return kUnexpectedEnd;
-      uint32_t size = 0;
-      std::memcpy(&size, block.data() + p, 4);
-      if (block.size() - p - 4 < size) return std::string("lz4 chunk out of bounds");
-      Parsed<uint64_t> n = decompress_block(block.subspan(p + 4, size), out, produced);
-      if (!n) return n.error();
-      produced += *n;
-      p += 4 + uint64_t{size};
-    }
+    produced += *n;
+    p += 4 + uint64_t{size};
   }
-  out.resize(std::min<uint64_t>(produced, out.size()));
+  return produced;
+}
+
+uint64_t decompressed_capacity(ByteView block, uint64_t expected_size) {
+  return block.empty() ? 0 : std::min(expected_size, max_lz4_output(block.size()));
+}
+
+Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size) {
+  Bytes out(decompressed_capacity(block, expected_size));
+  Parsed<uint64_t> produced = decompress_chunked_into(block, out);
+  if (!produced) return produced.error();
+  out.resize(std::min<uint64_t>(*produced, out.size()));
   return out;
 }
 
@@ -327,59 +332,75 @@ void write_compressed_ints(std::span<const int32_t> values, Bytes& out) {
   out.insert(out.end(), block.begin(), block.end());
 }
 
-Parsed<Bytes> read_int_coding(ByteCursor& cursor, uint64_t count) {
+Parsed<IntCoding> read_int_coding(ByteCursor& cursor, uint64_t count) {
   Parsed<uint64_t> size = cursor.read_u64();
   if (!size) return size.error();
   if (*size > cursor.file_size()) return std::string("compressed blob size out of bounds");
   Parsed<ByteView> block = cursor.take(*size);
   if (!block) return block.error();
-  if (count == 0) return Bytes{};
+  if (count == 0) return IntCoding{};
 
   // count is bounded by the caller (at most 1.6e9), so these sums cannot overflow.
   const uint64_t code_bytes = (count + 3) / 4;
-  Parsed<Bytes> buffer = decompress_chunked(*block, 4 + code_bytes + 4 * count);
-  if (!buffer) return buffer.error();
-  if (buffer->size() < 4 + code_bytes) return std::string("compressed ints truncated");
-  return buffer;
+  // Left uninitialised: only the bytes the decompressor produced are kept, and
+  // the capacity is mostly room for payloads wider than the usual ones.
+  IntCoding coding;
+  const uint64_t capacity = decompressed_capacity(*block, 4 + code_bytes + 4 * count);
+  coding.storage.reset(new uint8_t[capacity]);
+  Parsed<uint64_t> produced = decompress_chunked_into(*block, {coding.storage.get(), capacity});
+  if (!produced) return produced.error();
+  coding.size = std::min(*produced, capacity);
+  if (coding.size < 4 + code_bytes) return std::string("compressed ints truncated");
+  return coding;
 }
 
-std::optional<std::string> decode_ints(const Bytes& b, std::span<int32_t> out) {
-  const uint64_t count = out.size();
-  if (count == 0) return std::nullopt;
-  const uint64_t code_bytes = (count + 3) / 4;
-  if (b.size() < 4 + code_bytes) return std::string("compressed ints truncated");
-  int32_t common = 0;
-  std::memcpy(&common, b.data(), 4);
-  const uint8_t* const codes = b.data() + 4;
-  uint64_t p = 4 + code_bytes;
-  uint32_t running = 0;
-  const uint64_t done = decode_full_groups(b, count / 4, common, p, running, out.data());
+IntDecoder::IntDecoder(ByteView coding, uint64_t count)
+    : coding_(coding), count_(count), payload_(4 + (count + 3) / 4) {
+  if (count > 0) std::memcpy(&common_, coding.data(), 4);
+}
+
+std::optional<std::string> IntDecoder::next(std::span<int32_t> out) {
+  // Past the last value the codes would be read beyond their end.
+  if (out.size() > remaining()) return std::string("compressed ints truncated");
+  const uint64_t first_group = done_ / 4;
+  const uint64_t end = done_ + out.size();
+  const uint64_t end_group = (end + 3) / 4;
+  const uint64_t fast = decode_full_groups(coding_, first_group, end / 4 - first_group, common_, payload_, running_,
+                                           out.data());
   // The last groups go value by value through a scratch copy padded so every
   // word load stays inside it, with each payload checked against the end.
+  const uint8_t* const codes = coding_.data() + 4;
   std::array<uint8_t, kGroupRoom> scratch{};
-  for (uint64_t group = done; group < code_bytes; ++group) {
+  for (uint64_t group = first_group + fast; group < end_group; ++group) {
     const uint8_t code_byte = codes[group];
-    const uint64_t end = std::min<uint64_t>(count, 4 * group + 4);
-    const uint64_t left = std::min<uint64_t>(b.size() - p, scratch.size());
-    std::memcpy(scratch.data(), b.data() + p, left);
+    const uint64_t group_end = std::min<uint64_t>(end, 4 * group + 4);
+    const uint64_t left = std::min<uint64_t>(coding_.size() - payload_, scratch.size());
+    std::memcpy(scratch.data(), coding_.data() + payload_, left);
     uint64_t offset = 0;
-    for (uint64_t i = 4 * group; i < end; ++i) {
+    for (uint64_t i = 4 * group; i < group_end; ++i) {
       const uint8_t code = (code_byte >> (2 * (i % 4))) & 3;
-      if (b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
-      running += static_cast<uint32_t>(decode_delta(code, common, scratch.data() + offset));
+      if (coding_.size() - payload_ - offset < kCodeWidth[code]) return std::string("int payload truncated");
+      running_ += static_cast<uint32_t>(decode_delta(code, common_, scratch.data() + offset));
       offset += kCodeWidth[code];
-      out[i] = static_cast<int32_t>(running);
+      out[i - done_] = static_cast<int32_t>(running_);
     }
-    p += offset;
+    payload_ += offset;
   }
+  done_ = end;
   return std::nullopt;
 }
 
+std::optional<std::string> decode_ints(ByteView coding, std::span<int32_t> out) {
+  if (out.empty()) return std::nullopt;
+  if (coding.size() < 4 + (out.size() + 3) / 4) return std::string("compressed ints truncated");
+  return IntDecoder(coding, out.size()).next(out);
+}
+
 Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count) {
-  Parsed<Bytes> coding = read_int_coding(cursor, count);
+  Parsed<IntCoding> coding = read_int_coding(cursor, count);
   if (!coding) return coding.error();
   std::vector<int32_t> values(count);
-  if (std::optional<std::string> failure = decode_ints(*coding, values)) return *failure;
+  if (std::optional<std::string> failure = decode_ints(coding->bytes(), values)) return *failure;
   return values;
 }
 
