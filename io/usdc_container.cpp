@@ -2,6 +2,10 @@
 
 #include <lz4.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -198,19 +202,17 @@ constexpr std::array<CodeGroup, 256> make_code_groups() {
 
 constexpr std::array<CodeGroup, 256> kCodeGroups = make_code_groups();
 
-// Decodes whole groups of four, from group `first` on, while at least
-// `kGroupRoom` payload bytes remain (every word load of a group then stays
-// inside the buffer); returns the number of groups done and advances `p` and
-// `running`.
+// Decodes the whole groups of `codes` while at least `kGroupRoom` bytes of
+// `payloads` remain from `p` on (every load of a group then stays inside
+// them); returns the number of groups done and advances `p` and `running`.
 constexpr uint64_t kGroupRoom = 20;
 
-uint64_t decode_full_groups(ByteView b, uint64_t first, uint64_t group_count, int32_t common, uint64_t& p,
-                            uint32_t& running, int32_t* out) {
-  const uint8_t* const codes = b.data() + 4 + first;
+uint64_t decode_full_groups_scalar(const uint8_t* codes, uint64_t group_count, int32_t common, ByteView payloads,
+                                   uint64_t& p, uint32_t& running, int32_t* out) {
   uint64_t group = 0;
-  for (; group < group_count && b.size() - p >= kGroupRoom; ++group) {
+  for (; group < group_count && payloads.size() - p >= kGroupRoom; ++group) {
     const CodeGroup& g = kCodeGroups[codes[group]];
-    const uint8_t* payload = b.data() + p;
+    const uint8_t* payload = payloads.data() + p;
     for (size_t k = 0; k < 4; ++k) {
       uint32_t word = 0;
       std::memcpy(&word, payload + g.offset[k], 4);
@@ -221,6 +223,71 @@ uint64_t decode_full_groups(ByteView b, uint64_t first, uint64_t group_count, in
     p += g.size;
   }
   return group;
+}
+
+#if defined(__x86_64__)
+// The same with one byte shuffle per group: the payloads are moved to the low
+// bytes of four 32-bit lanes, sign-extended by (u ^ m) - m with m the sign bit
+// of each width, the common value is put into the lanes without payload, and
+// the four deltas are summed onto the running value in two shifted additions.
+struct GroupShuffle {
+  std::array<uint8_t, 16> bytes{};     // source byte per lane byte; 0x80 gives zero
+  std::array<uint32_t, 4> sign_bit{};  // 0 for the common value
+};
+
+constexpr std::array<GroupShuffle, 256> make_group_shuffles() {
+  std::array<GroupShuffle, 256> shuffles{};
+  for (size_t byte = 0; byte < 256; ++byte) {
+    const CodeGroup& g = kCodeGroups[byte];
+    GroupShuffle& s = shuffles[byte];
+    for (size_t k = 0; k < 4; ++k) {
+      const uint8_t width = kCodeWidth[(byte >> (2 * k)) & 3];
+      for (size_t j = 0; j < 4; ++j) {
+        s.bytes[4 * k + j] = j < width ? static_cast<uint8_t>(g.offset[k] + j) : 0x80;
+      }
+      s.sign_bit[k] = width == 0 ? 0 : uint32_t{1} << (8 * width - 1);
+    }
+  }
+  return shuffles;
+}
+
+constexpr std::array<GroupShuffle, 256> kGroupShuffles = make_group_shuffles();
+
+__attribute__((target("ssse3"))) uint64_t decode_full_groups_ssse3(const uint8_t* codes, uint64_t group_count,
+                                                                   int32_t common, ByteView payloads, uint64_t& p,
+                                                                   uint32_t& running, int32_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i commons = _mm_set1_epi32(common);
+  __m128i sum = _mm_set1_epi32(static_cast<int32_t>(running));
+  uint64_t group = 0;
+  for (; group < group_count && payloads.size() - p >= kGroupRoom; ++group) {
+    const uint8_t code_byte = codes[group];
+    const GroupShuffle& s = kGroupShuffles[code_byte];
+    const __m128i payload = _mm_loadu_si128(reinterpret_cast<const __m128i*>(payloads.data() + p));
+    const __m128i sign = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.sign_bit.data()));
+    __m128i deltas = _mm_shuffle_epi8(payload, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.bytes.data())));
+    deltas = _mm_sub_epi32(_mm_xor_si128(deltas, sign), sign);
+    deltas = _mm_add_epi32(deltas, _mm_and_si128(_mm_cmpeq_epi32(sign, zero), commons));
+    deltas = _mm_add_epi32(deltas, _mm_slli_si128(deltas, 4));
+    deltas = _mm_add_epi32(deltas, _mm_slli_si128(deltas, 8));
+    sum = _mm_add_epi32(sum, deltas);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group), sum);
+    sum = _mm_shuffle_epi32(sum, 0xFF);
+    p += kCodeGroups[code_byte].size;
+  }
+  running = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+  return group;
+}
+#endif
+
+uint64_t decode_full_groups(const uint8_t* codes, uint64_t group_count, int32_t common, ByteView payloads, uint64_t& p,
+                            uint32_t& running, int32_t* out) {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("ssse3")) {
+    return decode_full_groups_ssse3(codes, group_count, common, payloads, p, running, out);
+  }
+#endif
+  return decode_full_groups_scalar(codes, group_count, common, payloads, p, running, out);
 }
 
 }  // namespace
@@ -362,24 +429,37 @@ IntDecoder::IntDecoder(ByteView coding, uint64_t count)
 std::optional<std::string> IntDecoder::next(std::span<int32_t> out) {
   // Past the last value the codes would be read beyond their end.
   if (out.size() > remaining()) return std::string("compressed ints truncated");
-  const uint64_t first_group = done_ / 4;
-  const uint64_t end = done_ + out.size();
-  const uint64_t end_group = (end + 3) / 4;
-  const uint64_t fast = decode_full_groups(coding_, first_group, end / 4 - first_group, common_, payload_, running_,
-                                           out.data());
-  // The last groups go value by value through a scratch copy padded so every
-  // word load stays inside it, with each payload checked against the end.
   const uint8_t* const codes = coding_.data() + 4;
-  std::array<uint8_t, kGroupRoom> scratch{};
-  for (uint64_t group = first_group + fast; group < end_group; ++group) {
+  const uint64_t end = done_ + out.size();
+  const uint64_t full_end = end / 4;
+  uint64_t group = done_ / 4;
+  const auto out_at = [&](uint64_t g) { return out.data() + (4 * g - done_); };
+  group += decode_full_groups(codes + group, full_end - group, common_, coding_, payload_, running_, out_at(group));
+  if (group < full_end) {
+    // Fewer than kGroupRoom payload bytes are left: the remaining whole groups
+    // decode from a copy padded with zeros. Groups of the common value take no
+    // bytes, so any number of them may follow; a group that reached into the
+    // padding shows as a position past the bytes copied.
+    std::array<uint8_t, 2 * kGroupRoom> padded{};
+    const uint64_t left = coding_.size() - payload_;
+    std::memcpy(padded.data(), coding_.data() + payload_, left);
+    uint64_t p = 0;
+    group += decode_full_groups(codes + group, full_end - group, common_, ByteView(padded).first(left + kGroupRoom),
+                                p, running_, out_at(group));
+    if (p > left) return std::string("int payload truncated");
+    payload_ += p;
+  }
+  if (group * 4 < end) {
+    // The last, partial group value by value, each payload checked against the
+    // end; codes past the last value are not looked at.
     const uint8_t code_byte = codes[group];
-    const uint64_t group_end = std::min<uint64_t>(end, 4 * group + 4);
+    std::array<uint8_t, kGroupRoom> scratch{};
     const uint64_t left = std::min<uint64_t>(coding_.size() - payload_, scratch.size());
     std::memcpy(scratch.data(), coding_.data() + payload_, left);
     uint64_t offset = 0;
-    for (uint64_t i = 4 * group; i < group_end; ++i) {
+    for (uint64_t i = 4 * group; i < end; ++i) {
       const uint8_t code = (code_byte >> (2 * (i % 4))) & 3;
-      if (coding_.size() - payload_ - offset < kCodeWidth[code]) return std::string("int payload truncated");
+      if (left - offset < kCodeWidth[code]) return std::string("int payload truncated");
       running_ += static_cast<uint32_t>(decode_delta(code, common_, scratch.data() + offset));
       offset += kCodeWidth[code];
       out[i - done_] = static_cast<int32_t>(running_);

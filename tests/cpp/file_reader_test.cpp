@@ -51,5 +51,44 @@ TEST(FileReader, Failures) {
   EXPECT_EQ(directory.error_number, EISDIR);
 }
 
+std::string text_of(const FileBytes& bytes) {
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Regular files are mapped, everything else is read; both give the same bytes.
+TEST(FileBytes, MapsOrReadsWholeFiles) {
+  test::TempDir dir;
+  for (const std::string& content : {std::string(), std::string("PXR"), std::string(300000, 'm')}) {
+    auto mapped = map_whole_file(dir.write("file.usdc", content));
+    ASSERT_TRUE(mapped.ok());
+    EXPECT_EQ(text_of(*mapped), content);
+  }
+  EXPECT_NE(text_of(map_whole_file("/proc/self/status").value()).find("Pid:"), std::string::npos);
+
+  const std::string fifo = dir.file("pipe.usdc");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string content(100000, 'p');
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << content; });
+  auto piped = map_whole_file(fifo);
+  writer.join();
+  ASSERT_TRUE(piped.ok());
+  EXPECT_EQ(text_of(*piped), content);
+
+  // Moving hands the mapping over; the moved-to object releases what it held.
+  FileBytes held = std::move(piped).value();
+  held = map_whole_file(dir.write("other.usdc", "abc")).value();
+  EXPECT_EQ(text_of(held), "abc");
+}
+
+TEST(FileBytes, Failures) {
+  test::TempDir dir;
+  const FileReadFailure missing = map_whole_file(dir.file("missing.usdc")).error();
+  EXPECT_TRUE(missing.opening);
+  EXPECT_EQ(missing.error_number, ENOENT);
+  const FileReadFailure directory = map_whole_file(dir.file("")).error();
+  EXPECT_FALSE(directory.opening);
+  EXPECT_EQ(directory.error_number, EISDIR);
+}
+
 }  // namespace
 }  // namespace vorrel::io
