@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "core/huge_pages.h"
 #include "io/usdc.h"
 
 namespace vorrel::io::usdc {
@@ -208,7 +209,8 @@ constexpr std::array<CodeGroup, 256> kCodeGroups = make_code_groups();
 constexpr uint64_t kGroupRoom = 20;
 
 uint64_t decode_full_groups_scalar(const uint8_t* codes, uint64_t group_count, int32_t common, ByteView payloads,
-                                   uint64_t& p, uint32_t& running, int32_t* out) {
+                                   uint64_t& position, uint32_t& running, int32_t* out) {
+  uint64_t p = position;  // kept local: the stores to `out` could alias it
   uint64_t group = 0;
   for (; group < group_count && payloads.size() - p >= kGroupRoom; ++group) {
     const CodeGroup& g = kCodeGroups[codes[group]];
@@ -222,6 +224,7 @@ uint64_t decode_full_groups_scalar(const uint8_t* codes, uint64_t group_count, i
     }
     p += g.size;
   }
+  position = p;
   return group;
 }
 
@@ -254,8 +257,12 @@ constexpr std::array<GroupShuffle, 256> make_group_shuffles() {
 constexpr std::array<GroupShuffle, 256> kGroupShuffles = make_group_shuffles();
 
 __attribute__((target("ssse3"))) uint64_t decode_full_groups_ssse3(const uint8_t* codes, uint64_t group_count,
-                                                                   int32_t common, ByteView payloads, uint64_t& p,
-                                                                   uint32_t& running, int32_t* out) {
+                                                                   int32_t common, ByteView payloads,
+                                                                   uint64_t& position, uint32_t& running,
+                                                                   int32_t* out) {
+  // Kept local: vector stores may alias anything, so a position held by
+  // reference would go through memory on every group.
+  uint64_t p = position;
   const __m128i zero = _mm_setzero_si128();
   const __m128i commons = _mm_set1_epi32(common);
   __m128i sum = _mm_set1_epi32(static_cast<int32_t>(running));
@@ -276,6 +283,7 @@ __attribute__((target("ssse3"))) uint64_t decode_full_groups_ssse3(const uint8_t
     p += kCodeGroups[code_byte].size;
   }
   running = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+  position = p;
   return group;
 }
 #endif
@@ -414,6 +422,7 @@ Parsed<IntCoding> read_int_coding(ByteCursor& cursor, uint64_t count) {
   IntCoding coding;
   const uint64_t capacity = decompressed_capacity(*block, 4 + code_bytes + 4 * count);
   coding.storage.reset(new uint8_t[capacity]);
+  advise_huge_pages(coding.storage.get(), capacity);
   Parsed<uint64_t> produced = decompress_chunked_into(*block, {coding.storage.get(), capacity});
   if (!produced) return produced.error();
   coding.size = std::min(*produced, capacity);

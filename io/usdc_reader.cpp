@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/huge_pages.h"
 #include "core/parallel.h"
 #include "io/file_reader.h"
 #include "io/usd.h"
@@ -375,6 +376,7 @@ template <class T>
 std::vector<Vec3> widen_triples(ByteView bytes, uint64_t count) {
   std::vector<Vec3> points;
   points.reserve(count);
+  advise_huge_pages(points.data(), count * sizeof(Vec3));
   std::array<Vec3, kBlockValues / 3> block;
   for (uint64_t start = 0; start < count; start += block.size()) {
     const uint64_t n = std::min<uint64_t>(block.size(), count - start);
@@ -439,7 +441,12 @@ std::optional<uint64_t> triangle_face_count(ByteView file, ValueRep rep) {
   std::array<int32_t, kBlockValues> block;
   while (decoder.remaining() > 0) {
     const std::span<int32_t> values(block.data(), std::min<uint64_t>(block.size(), decoder.remaining()));
-    if (decoder.next(values) || !std::all_of(values.begin(), values.end(), is_three)) return std::nullopt;
+    if (decoder.next(values)) return std::nullopt;
+    // Summed over the block rather than stopping at the first other value,
+    // so the test runs on whole vectors.
+    bool all_three = true;
+    for (const int32_t corners : values) all_three &= is_three(corners);
+    if (!all_three) return std::nullopt;
   }
   return count;
 }
@@ -461,20 +468,21 @@ std::optional<std::vector<Triangle>> read_coded_triangles(ByteView file, ValueRe
 
   std::vector<Triangle> triangles;
   triangles.reserve(*faces);
+  advise_huge_pages(triangles.data(), *faces * sizeof(Triangle));
   usdc::IntDecoder decoder(coding->bytes(), array->first);
   std::array<Triangle, kBlockValues / 3> block;
   static_assert(sizeof(Triangle) == 3 * sizeof(int32_t));
   while (decoder.remaining() > 0) {
     const uint64_t n = std::min<uint64_t>(block.size(), decoder.remaining() / 3);
-    if (decoder.next({reinterpret_cast<int32_t*>(block.data()), 3 * n})) return std::nullopt;
+    const std::span<int32_t> corners(reinterpret_cast<int32_t*>(block.data()), 3 * n);
+    if (decoder.next(corners)) return std::nullopt;
     // Negative corners read as unsigned are out of range too.
     bool in_range = true;
-    for (uint64_t i = 0; i < n; ++i) {
-      Triangle& t = block[i];
-      in_range &= (t[0] < point_count) & (t[1] < point_count) & (t[2] < point_count);
-      if (left_handed) std::swap(t[1], t[2]);
-    }
+    for (const int32_t corner : corners) in_range &= static_cast<uint32_t>(corner) < point_count;
     if (!in_range) return std::nullopt;
+    if (left_handed) {
+      for (uint64_t i = 0; i < n; ++i) std::swap(block[i][1], block[i][2]);
+    }
     triangles.insert(triangles.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n));
   }
   return triangles;
