@@ -418,57 +418,71 @@ Parsed<std::vector<int32_t>> read_int_array(ByteView file, ValueRep rep) {
   return values;
 }
 
-// The number of faces when every face of the counts value has three corners;
-// nothing for any other value or any fault in it.
-std::optional<uint64_t> triangle_face_count(ByteView file, ValueRep rep) {
+// Whether every face of the counts value has three corners; false for any
+// fault of the value, which the general reader then names.
+bool all_faces_are_triangles(ByteView file, ValueRep rep) {
   Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, rep);
-  if (!array) return std::nullopt;
+  if (!array) return false;
   auto& [count, cursor] = *array;
   const auto is_three = [](int32_t corners) { return corners == 3; };
   if (!rep.is_compressed()) {
     Parsed<ByteView> bytes = cursor.take(count * 4);
-    if (!bytes) return std::nullopt;
+    if (!bytes) return false;
     for (uint64_t i = 0; i < count; ++i) {
       int32_t corners = 0;
       std::memcpy(&corners, bytes->data() + 4 * i, 4);
-      if (!is_three(corners)) return std::nullopt;
+      if (!is_three(corners)) return false;
     }
-    return count;
+    return true;
   }
   Parsed<usdc::IntCoding> coding = usdc::read_int_coding(cursor, count);
-  if (!coding) return std::nullopt;
+  if (!coding) return false;
   usdc::IntDecoder decoder(coding->bytes(), count);
   std::array<int32_t, kBlockValues> block;
   while (decoder.remaining() > 0) {
     const std::span<int32_t> values(block.data(), std::min<uint64_t>(block.size(), decoder.remaining()));
-    if (decoder.next(values)) return std::nullopt;
+    if (decoder.next(values)) return false;
     // Summed over the block rather than stopping at the first other value,
     // so the test runs on whole vectors.
     bool all_three = true;
     for (const int32_t corners : values) all_three &= is_three(corners);
-    if (!all_three) return std::nullopt;
+    if (!all_three) return false;
   }
-  return count;
+  return true;
 }
 
-// Triangle faces with coded corners, the usual form of large meshes: counts
-// and corners are decoded in small blocks, checked against the point count
-// and oriented there, and appended to the result, so neither the counts nor
-// the corners are held as arrays and every triangle is written once. Nothing
-// when the faces take another form or anything is wrong with them: the general
-// reader then reads them again and names the fault.
-std::optional<std::vector<Triangle>> read_coded_triangles(ByteView file, ValueRep counts_rep, ValueRep indices_rep,
-                                                          uint64_t point_count, bool left_handed) {
-  const std::optional<uint64_t> faces = triangle_face_count(file, counts_rep);
-  if (!faces) return std::nullopt;
-  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, indices_rep);
-  if (!array || !indices_rep.is_compressed() || array->first != 3 * *faces) return std::nullopt;
+// Face arrays in the usual form of large meshes: as many coded corners as
+// three per face. Whether every face has three corners is checked apart.
+struct CodedFaces {
+  ValueRep counts;
+  ValueRep corners;
+  uint64_t face_count = 0;
+};
+
+std::optional<CodedFaces> find_coded_faces(ByteView file, const MeshProperties& properties) {
+  Parsed<ValueRep> counts_rep = properties.default_value("faceVertexCounts");
+  Parsed<ValueRep> corners_rep = properties.default_value("faceVertexIndices");
+  if (!counts_rep || !corners_rep || !corners_rep->is_compressed()) return std::nullopt;
+  const Parsed<std::pair<uint64_t, ByteCursor>> counts = open_int_array(file, *counts_rep);
+  const Parsed<std::pair<uint64_t, ByteCursor>> corners = open_int_array(file, *corners_rep);
+  if (!counts || !corners || corners->first != 3 * counts->first) return std::nullopt;
+  return CodedFaces{*counts_rep, *corners_rep, counts->first};
+}
+
+// The corners of `faces` decoded in small blocks, checked against the point
+// count and oriented there, and appended to the result, so the corners are
+// never held as an array and every triangle is written once. Nothing when
+// anything is wrong with them.
+std::optional<std::vector<Triangle>> read_coded_triangles(ByteView file, const CodedFaces& faces, uint64_t point_count,
+                                                          bool left_handed) {
+  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, faces.corners);
+  if (!array) return std::nullopt;
   Parsed<usdc::IntCoding> coding = usdc::read_int_coding(array->second, array->first);
   if (!coding) return std::nullopt;
 
   std::vector<Triangle> triangles;
-  triangles.reserve(*faces);
-  advise_huge_pages(triangles.data(), *faces * sizeof(Triangle));
+  triangles.reserve(faces.face_count);
+  advise_huge_pages(triangles.data(), faces.face_count * sizeof(Triangle));
   usdc::IntDecoder decoder(coding->bytes(), array->first);
   std::array<Triangle, kBlockValues / 3> block;
   static_assert(sizeof(Triangle) == 3 * sizeof(int32_t));
@@ -488,26 +502,21 @@ std::optional<std::vector<Triangle>> read_coded_triangles(ByteView file, ValueRe
   return triangles;
 }
 
-// The triangles oriented and checked against the point count.
+// The faces fanned into triangles, oriented and checked against the point
+// count; the general reader, which names every fault.
 Parsed<std::vector<Triangle>> read_triangles(ByteView file, const MeshProperties& properties, uint64_t point_count) {
   Parsed<ValueRep> counts_rep = properties.default_value("faceVertexCounts");
   if (!counts_rep) return counts_rep.error();
-  Parsed<ValueRep> indices_rep = properties.default_value("faceVertexIndices");
-  const bool left_handed = properties.is_left_handed();
-  if (indices_rep) {
-    std::optional<std::vector<Triangle>> coded =
-        read_coded_triangles(file, *counts_rep, *indices_rep, point_count, left_handed);
-    if (coded) return std::move(*coded);
-  }
-  // A missing faceVertexIndices is reported after any fault of the counts.
   Parsed<std::vector<int32_t>> counts = read_int_array(file, *counts_rep);
   if (!counts) return counts.error();
+  Parsed<ValueRep> indices_rep = properties.default_value("faceVertexIndices");
   if (!indices_rep) return indices_rep.error();
   Parsed<std::vector<int32_t>> indices = read_int_array(file, *indices_rep);
   if (!indices) return indices.error();
   Parsed<std::vector<Triangle>> triangles =
       triangulate_faces(std::span<const int32_t>(*counts), std::span<const int32_t>(*indices));
   if (!triangles) return triangles.error();
+  const bool left_handed = properties.is_left_handed();
   for (Triangle& t : *triangles) {
     if (left_handed) std::swap(t[1], t[2]);
     if (t[0] >= point_count || t[1] >= point_count || t[2] >= point_count) {
@@ -529,19 +538,33 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
   if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
   Parsed<StoredPoints> stored_points = locate_points(file, *points_rep);
   if (!stored_points) return MeshIoError::usd_parse(stored_points.error());
-  // Once the points are known to be readable, widening them cannot fail and
-  // runs beside the faces, which take most of the time.
+  const uint64_t point_count = stored_points->count;
+
+  // Once the points are known to be readable, widening them cannot fail. It
+  // runs beside the faces, together with the check that every face is a
+  // triangle when the corners take the coded form, so the two tasks take
+  // about the same time. Coded triangles are kept only if that check holds
+  // and nothing was wrong with them; otherwise the general reader reads the
+  // faces again and names the fault.
+  const std::optional<CodedFaces> coded_faces = find_coded_faces(file, properties);
   MeshWithAttributes mesh;
+  bool all_triangles = false;
+  std::optional<std::vector<Triangle>> coded;
   std::optional<Parsed<std::vector<Triangle>>> triangles;
   parallel_for(0, 2, [&](size_t task) {
     if (task == 0) {
       mesh.positions = widen_points(*stored_points);
+      all_triangles = coded_faces && all_faces_are_triangles(file, coded_faces->counts);
+    } else if (coded_faces) {
+      coded = read_coded_triangles(file, *coded_faces, point_count, properties.is_left_handed());
     } else {
-      triangles = read_triangles(file, properties, stored_points->count);
+      triangles = read_triangles(file, properties, point_count);
     }
   });
+  if (coded_faces) {
+    triangles = all_triangles && coded ? std::move(*coded) : read_triangles(file, properties, point_count);
+  }
   if (!*triangles) return MeshIoError::usd_parse(triangles->error());
-  const uint64_t point_count = mesh.positions.size();
   if (point_count > kMaxVertices) return MeshIoError::too_large("vertex", point_count, kMaxVertices);
   mesh.indices = std::move(*triangles).value();
   if (mesh.indices.size() > kMaxTriangles) {
