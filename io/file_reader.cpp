@@ -58,15 +58,35 @@ Expected<FileContent, FileReadFailure> read_open_file(int fd, const struct stat&
   return content;
 }
 
-}  // namespace
-
-Expected<FileContent, FileReadFailure> read_whole_file(const std::string& path) {
+// Opens the file and hands its descriptor and status to `use`; the
+// descriptor is closed when `use` returns.
+template <class Use>
+auto with_open_file(const std::string& path, Use&& use) -> decltype(use(0, std::declval<const struct stat&>())) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FileReadFailure{true, errno};
   FdCloser closer{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0) return FileReadFailure{false, errno};
-  return read_open_file(fd, info);
+  return use(fd, info);
+}
+
+Expected<FileBytes, FileReadFailure> map_open_file(int fd, const struct stat& info) {
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    // The whole file is decoded, so its pages are mapped in one call up front
+    // instead of faulting them in one by one.
+    const size_t size = static_cast<size_t>(info.st_size);
+    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (mapping != MAP_FAILED) return FileBytes(mapping, size);
+  }
+  Expected<FileContent, FileReadFailure> content = read_open_file(fd, info);
+  if (!content) return content.error();
+  return FileBytes(std::move(content).value());
+}
+
+}  // namespace
+
+Expected<FileContent, FileReadFailure> read_whole_file(const std::string& path) {
+  return with_open_file(path, read_open_file);
 }
 
 FileBytes::FileBytes(FileBytes&& other) noexcept
@@ -91,21 +111,7 @@ const uint8_t* FileBytes::data() const {
 }
 
 Expected<FileBytes, FileReadFailure> map_whole_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return FileReadFailure{true, errno};
-  FdCloser closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) return FileReadFailure{false, errno};
-  if (S_ISREG(info.st_mode) && info.st_size > 0) {
-    // The whole file is decoded, so its pages are mapped in one call up front
-    // instead of faulting them in one by one.
-    const size_t size = static_cast<size_t>(info.st_size);
-    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (mapping != MAP_FAILED) return FileBytes(mapping, size);
-  }
-  Expected<FileContent, FileReadFailure> content = read_open_file(fd, info);
-  if (!content) return content.error();
-  return FileBytes(std::move(content).value());
+  return with_open_file(path, map_open_file);
 }
 
 }  // namespace vorrel::io
