@@ -38,6 +38,7 @@ class FileBytes {
  public:
   FileBytes() = default;
   explicit FileBytes(FileContent content) : content_(std::move(content)) {}
+  // Takes over a read-only mapping of `size` bytes made with mmap.
   FileBytes(const void* mapping, size_t size) : mapping_(mapping), mapped_size_(size) {}
   FileBytes(FileBytes&& other) noexcept;
   FileBytes& operator=(FileBytes&& other) noexcept;

@@ -436,8 +436,10 @@ IntDecoder::IntDecoder(ByteView coding, uint64_t count)
 }
 
 std::optional<std::string> IntDecoder::next(std::span<int32_t> out) {
-  // Past the last value the codes would be read beyond their end.
-  if (out.size() > remaining()) return std::string("compressed ints truncated");
+  // Runs past the last value would read codes beyond their end, and a run
+  // after a partial group would write before `out`; callers never ask for
+  // either, and nothing is touched if they do.
+  if (out.size() > remaining() || (done_ % 4 != 0 && !out.empty())) return std::string("int runs out of step");
   const uint8_t* const codes = coding_.data() + 4;
   const uint64_t end = done_ + out.size();
   const uint64_t full_end = end / 4;

@@ -165,6 +165,14 @@ TEST(UsdcIntCoding, DecodesInRuns) {
       EXPECT_EQ(decoded, values) << "run " << run;
     }
   }
+  // Runs out of step with the groups, or past the end, are refused untouched.
+  const Bytes coding = encoded_buffer(threes);
+  IntDecoder decoder(coding, 10);
+  std::vector<int32_t> part(11, -1);
+  EXPECT_TRUE(decoder.next(part));
+  ASSERT_FALSE(decoder.next(std::span(part).first(6)));
+  EXPECT_TRUE(decoder.next(std::span(part).first(4)));
+  EXPECT_EQ(part[6], -1);
 }
 
 TEST(UsdcIntCoding, EmptyArrayStillStoresABlockThatIsNeverDecoded) {
