@@ -65,7 +65,8 @@ Parsed<uint64_t> decompress_block_checked(ByteView block, std::span<uint8_t> out
     }
     if (literals > block.size() - p) return std::string("lz4: literal is out of bounds of the input");
     if (literals > out.size() - produced) return too_small(literals);
-    std::memcpy(out.data() + produced, block.data() + p, literals);
+    // An empty output has no address to copy to, even for no bytes.
+    if (literals > 0) std::memcpy(out.data() + produced, block.data() + p, literals);
     p += literals;
     produced += literals;
     if (p == block.size()) return produced;

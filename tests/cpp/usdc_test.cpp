@@ -279,6 +279,7 @@ TEST(UsdcChunks, CodecFailuresAreNamed) {
       {{0x1F, 'a', 0x01, 0x00}, 30, "lz4: expected another byte, found none"},
       {{0x10, 'a', 0x01, 0x00}, 10, "lz4: expected another byte, found none"},  // ends after a match
       {{0x10, 'a', 0x00, 0x00, 0x00}, 10, "lz4: 0 is not a valid match offset"},
+      {{0x00, 0x00, 0x00}, 0, "lz4: 0 is not a valid match offset"},  // no literals, no room
       {{0x10, 'a', 0x02, 0x00, 0x00}, 10, "lz4: the offset to copy is not contained in the decompressed buffer"},
       {{0x30, 'a', 'b', 'c'}, 2, "lz4: provided output is too small for the decompressed data, actual 2, expected 3"},
       {{0x10, 'a', 0x01, 0x00, 0x00}, 3,
@@ -720,6 +721,9 @@ TEST(UsdcReader, FuzzFindings) {
   ASSERT_TRUE(mesh.ok()) << mesh.error().text();
   EXPECT_EQ(mesh->positions.size(), 3u);
   EXPECT_TRUE(mesh->indices.empty());
+  // An empty token text whose block starts without literals: nothing may be
+  // copied into the empty output before the bad match is named.
+  EXPECT_EQ(read_failure((dir / "tokens_without_text.usdc").string()), "lz4: 0 is not a valid match offset");
 }
 
 TEST(UsdcReader, MissingFileIsIo) {
