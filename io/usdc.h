@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -105,17 +106,54 @@ class ByteCursor {
 Bytes compress_chunked(ByteView bytes);
 // Decompresses a chunk-framed block into at most `expected_size` bytes.
 Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size);
+// The same into storage of the caller, whose size bounds the output; returns
+// the number of bytes produced.
+Parsed<uint64_t> decompress_chunked_into(ByteView block, std::span<uint8_t> out);
+// The output room decompress_chunked gives a block: the expected size, capped
+// by the most that a block of this length can expand to.
+uint64_t decompressed_capacity(ByteView block, uint64_t expected_size);
 
 // Appends the stored integer coding of `values`: u64 block size, then the
 // chunk-framed block of the common value, 2-bit codes and delta payloads.
 void write_compressed_ints(std::span<const int32_t> values, Bytes& out);
 // Reads the stored form of `count` values at the cursor and advances past it.
 Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count);
-// The two steps of the above, for callers that decode into storage of their
-// own: the decompressed codes and payloads of `count` values (checked to hold
-// at least the codes), then the values decoded into all of `out`.
-Parsed<Bytes> read_int_coding(ByteCursor& cursor, uint64_t count);
-std::optional<std::string> decode_ints(const Bytes& coding, std::span<int32_t> out);
+
+// The decompressed codes and payloads of an integer coding. Only the bytes the
+// decompressor produced are held; the storage is never zero-filled.
+struct IntCoding {
+  std::unique_ptr<uint8_t[]> storage;
+  uint64_t size = 0;
+
+  ByteView bytes() const { return {storage.get(), size}; }
+};
+
+// The two steps of read_compressed_ints, for callers that decode into storage
+// of their own: the coding of `count` values (checked to hold at least the
+// codes), then the values decoded into all of `out`.
+Parsed<IntCoding> read_int_coding(ByteCursor& cursor, uint64_t count);
+std::optional<std::string> decode_ints(ByteView coding, std::span<int32_t> out);
+
+// Decodes a coding in consecutive runs, so that callers can check or convert
+// the values in small blocks without an array of them all.
+class IntDecoder {
+ public:
+  // `coding` holds at least the common value and the codes of `count` values.
+  IntDecoder(ByteView coding, uint64_t count);
+
+  uint64_t remaining() const { return count_ - done_; }
+  // Decodes the next out.size() values (at most remaining()). Every run but
+  // the last must be a whole number of groups, a multiple of four values.
+  std::optional<std::string> next(std::span<int32_t> out);
+
+ private:
+  ByteView coding_;
+  uint64_t count_;
+  uint64_t done_ = 0;
+  uint64_t payload_;  // position of the next payload byte
+  uint32_t running_ = 0;
+  int32_t common_ = 0;
+};
 
 // The tables of one crate under construction. Token, field and fieldset
 // indices are handed out by first use, so the order of calls fixes the tables.

@@ -2,6 +2,10 @@
 
 #include <lz4.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -10,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "core/huge_pages.h"
 #include "io/usdc.h"
 
 namespace vorrel::io::usdc {
@@ -60,7 +65,8 @@ Parsed<uint64_t> decompress_block_checked(ByteView block, std::span<uint8_t> out
     }
     if (literals > block.size() - p) return std::string("lz4: literal is out of bounds of the input");
     if (literals > out.size() - produced) return too_small(literals);
-    std::memcpy(out.data() + produced, block.data() + p, literals);
+    // An empty output has no address to copy to, even for no bytes.
+    if (literals > 0) std::memcpy(out.data() + produced, block.data() + p, literals);
     p += literals;
     produced += literals;
     if (p == block.size()) return produced;
@@ -82,11 +88,10 @@ Parsed<uint64_t> decompress_block_checked(ByteView block, std::span<uint8_t> out
   }
 }
 
-// Decompresses one raw block into out[produced, capacity); returns the bytes
-// written or the failure text.
-Parsed<uint64_t> decompress_block(ByteView block, Bytes& out, uint64_t produced) {
+// Decompresses one raw block into `room`; returns the bytes written or the
+// failure text.
+Parsed<uint64_t> decompress_block(ByteView block, std::span<uint8_t> room) {
   if (block.empty()) return uint64_t{0};
-  const std::span<uint8_t> room = std::span<uint8_t>(out).subspan(produced);
   if (block.size() <= INT_MAX && room.size() <= INT_MAX) {
     const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
                                       reinterpret_cast<char*>(room.data()), static_cast<int>(block.size()),
@@ -199,18 +204,18 @@ constexpr std::array<CodeGroup, 256> make_code_groups() {
 
 constexpr std::array<CodeGroup, 256> kCodeGroups = make_code_groups();
 
-// Decodes whole groups of four while at least `kGroupRoom` payload bytes
-// remain (every word load of a group then stays inside the buffer); returns
-// the number of groups done and advances `p` and `running`.
+// Decodes the whole groups of `codes` while at least `kGroupRoom` bytes of
+// `payloads` remain from `p` on (every load of a group then stays inside
+// them); returns the number of groups done and advances `p` and `running`.
 constexpr uint64_t kGroupRoom = 20;
 
-uint64_t decode_full_groups(const Bytes& b, uint64_t full_groups, int32_t common, uint64_t& p, uint32_t& running,
-                            int32_t* out) {
-  const uint8_t* const codes = b.data() + 4;
+uint64_t decode_full_groups_scalar(const uint8_t* codes, uint64_t group_count, int32_t common, ByteView payloads,
+                                   uint64_t& position, uint32_t& running, int32_t* out) {
+  uint64_t p = position;  // kept local: the stores to `out` could alias it
   uint64_t group = 0;
-  for (; group < full_groups && b.size() - p >= kGroupRoom; ++group) {
+  for (; group < group_count && payloads.size() - p >= kGroupRoom; ++group) {
     const CodeGroup& g = kCodeGroups[codes[group]];
-    const uint8_t* payload = b.data() + p;
+    const uint8_t* payload = payloads.data() + p;
     for (size_t k = 0; k < 4; ++k) {
       uint32_t word = 0;
       std::memcpy(&word, payload + g.offset[k], 4);
@@ -220,7 +225,78 @@ uint64_t decode_full_groups(const Bytes& b, uint64_t full_groups, int32_t common
     }
     p += g.size;
   }
+  position = p;
   return group;
+}
+
+#if defined(__x86_64__)
+// The same with one byte shuffle per group: the payloads are moved to the low
+// bytes of four 32-bit lanes, sign-extended by (u ^ m) - m with m the sign bit
+// of each width, the common value is put into the lanes without payload, and
+// the four deltas are summed onto the running value in two shifted additions.
+struct GroupShuffle {
+  std::array<uint8_t, 16> bytes{};     // source byte per lane byte; 0x80 gives zero
+  std::array<uint32_t, 4> sign_bit{};  // 0 for the common value
+};
+
+constexpr std::array<GroupShuffle, 256> make_group_shuffles() {
+  std::array<GroupShuffle, 256> shuffles{};
+  for (size_t byte = 0; byte < 256; ++byte) {
+    const CodeGroup& g = kCodeGroups[byte];
+    GroupShuffle& s = shuffles[byte];
+    for (size_t k = 0; k < 4; ++k) {
+      const uint8_t width = kCodeWidth[(byte >> (2 * k)) & 3];
+      for (size_t j = 0; j < 4; ++j) {
+        s.bytes[4 * k + j] = j < width ? static_cast<uint8_t>(g.offset[k] + j) : 0x80;
+      }
+      s.sign_bit[k] = width == 0 ? 0 : uint32_t{1} << (8 * width - 1);
+    }
+  }
+  return shuffles;
+}
+
+constexpr std::array<GroupShuffle, 256> kGroupShuffles = make_group_shuffles();
+
+__attribute__((target("ssse3"))) uint64_t decode_full_groups_ssse3(const uint8_t* codes, uint64_t group_count,
+                                                                   int32_t common, ByteView payloads,
+                                                                   uint64_t& position, uint32_t& running,
+                                                                   int32_t* out) {
+  // Kept local: vector stores may alias anything, so a position held by
+  // reference would go through memory on every group.
+  uint64_t p = position;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i commons = _mm_set1_epi32(common);
+  __m128i sum = _mm_set1_epi32(static_cast<int32_t>(running));
+  uint64_t group = 0;
+  for (; group < group_count && payloads.size() - p >= kGroupRoom; ++group) {
+    const uint8_t code_byte = codes[group];
+    const GroupShuffle& s = kGroupShuffles[code_byte];
+    const __m128i payload = _mm_loadu_si128(reinterpret_cast<const __m128i*>(payloads.data() + p));
+    const __m128i sign = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.sign_bit.data()));
+    __m128i deltas = _mm_shuffle_epi8(payload, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.bytes.data())));
+    deltas = _mm_sub_epi32(_mm_xor_si128(deltas, sign), sign);
+    deltas = _mm_add_epi32(deltas, _mm_and_si128(_mm_cmpeq_epi32(sign, zero), commons));
+    deltas = _mm_add_epi32(deltas, _mm_slli_si128(deltas, 4));
+    deltas = _mm_add_epi32(deltas, _mm_slli_si128(deltas, 8));
+    sum = _mm_add_epi32(sum, deltas);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * group), sum);
+    sum = _mm_shuffle_epi32(sum, 0xFF);
+    p += kCodeGroups[code_byte].size;
+  }
+  running = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+  position = p;
+  return group;
+}
+#endif
+
+uint64_t decode_full_groups(const uint8_t* codes, uint64_t group_count, int32_t common, ByteView payloads, uint64_t& p,
+                            uint32_t& running, int32_t* out) {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("ssse3")) {
+    return decode_full_groups_ssse3(codes, group_count, common, payloads, p, running, out);
+  }
+#endif
+  return decode_full_groups_scalar(codes, group_count, common, payloads, p, running, out);
 }
 
 }  // namespace
@@ -271,29 +347,34 @@ Bytes compress_chunked(ByteView bytes) {
   return out;
 }
 
-Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size) {
-  if (block.empty()) return Bytes{};
-  Bytes out(std::min(expected_size, max_lz4_output(block.size())));
+Parsed<uint64_t> decompress_chunked_into(ByteView block, std::span<uint8_t> out) {
+  if (block.empty()) return uint64_t{0};
   const uint8_t chunk_count = block[0];
+  if (chunk_count == 0) return decompress_block(block.subspan(1), out);
   uint64_t produced = 0;
-  if (chunk_count == 0) {
-    Parsed<uint64_t> n = decompress_block(block.subspan(1), out, 0);
+  uint64_t p = 1;
+  for (uint8_t chunk = 0; chunk < chunk_count; ++chunk) {
+    if (block.size() - p < 4) return kUnexpectedEnd;
+    uint32_t size = 0;
+    std::memcpy(&size, block.data() + p, 4);
+    if (block.size() - p - 4 < size) return std::string("lz4 chunk out of bounds");
+    Parsed<uint64_t> n = decompress_block(block.subspan(p + 4, size), out.subspan(produced));
     if (!n) return n.error();
-    produced = *n;
-  } else {
-    uint64_t p = 1;
-    for (uint8_t chunk = 0; chunk < chunk_count; ++chunk) {
-      if (block.size() - p < 4) return kUnexpectedEnd;
-      uint32_t size = 0;
-      std::memcpy(&size, block.data() + p, 4);
-      if (block.size() - p - 4 < size) return std::string("lz4 chunk out of bounds");
-      Parsed<uint64_t> n = decompress_block(block.subspan(p + 4, size), out, produced);
-      if (!n) return n.error();
-      produced += *n;
-      p += 4 + uint64_t{size};
-    }
+    produced += *n;
+    p += 4 + uint64_t{size};
   }
-  out.resize(std::min<uint64_t>(produced, out.size()));
+  return produced;
+}
+
+uint64_t decompressed_capacity(ByteView block, uint64_t expected_size) {
+  return block.empty() ? 0 : std::min(expected_size, max_lz4_output(block.size()));
+}
+
+Parsed<Bytes> decompress_chunked(ByteView block, uint64_t expected_size) {
+  Bytes out(decompressed_capacity(block, expected_size));
+  Parsed<uint64_t> produced = decompress_chunked_into(block, out);
+  if (!produced) return produced.error();
+  out.resize(std::min<uint64_t>(*produced, out.size()));
   return out;
 }
 
@@ -327,59 +408,91 @@ void write_compressed_ints(std::span<const int32_t> values, Bytes& out) {
   out.insert(out.end(), block.begin(), block.end());
 }
 
-Parsed<Bytes> read_int_coding(ByteCursor& cursor, uint64_t count) {
+Parsed<IntCoding> read_int_coding(ByteCursor& cursor, uint64_t count) {
   Parsed<uint64_t> size = cursor.read_u64();
   if (!size) return size.error();
   if (*size > cursor.file_size()) return std::string("compressed blob size out of bounds");
   Parsed<ByteView> block = cursor.take(*size);
   if (!block) return block.error();
-  if (count == 0) return Bytes{};
+  if (count == 0) return IntCoding{};
 
   // count is bounded by the caller (at most 1.6e9), so these sums cannot overflow.
   const uint64_t code_bytes = (count + 3) / 4;
-  Parsed<Bytes> buffer = decompress_chunked(*block, 4 + code_bytes + 4 * count);
-  if (!buffer) return buffer.error();
-  if (buffer->size() < 4 + code_bytes) return std::string("compressed ints truncated");
-  return buffer;
+  // Left uninitialised: only the bytes the decompressor produced are kept, and
+  // the capacity is mostly room for payloads wider than the usual ones.
+  IntCoding coding;
+  const uint64_t capacity = decompressed_capacity(*block, 4 + code_bytes + 4 * count);
+  coding.storage.reset(new uint8_t[capacity]);
+  advise_huge_pages(coding.storage.get(), capacity);
+  Parsed<uint64_t> produced = decompress_chunked_into(*block, {coding.storage.get(), capacity});
+  if (!produced) return produced.error();
+  coding.size = std::min(*produced, capacity);
+  if (coding.size < 4 + code_bytes) return std::string("compressed ints truncated");
+  return coding;
 }
 
-std::optional<std::string> decode_ints(const Bytes& b, std::span<int32_t> out) {
-  const uint64_t count = out.size();
-  if (count == 0) return std::nullopt;
-  const uint64_t code_bytes = (count + 3) / 4;
-  if (b.size() < 4 + code_bytes) return std::string("compressed ints truncated");
-  int32_t common = 0;
-  std::memcpy(&common, b.data(), 4);
-  const uint8_t* const codes = b.data() + 4;
-  uint64_t p = 4 + code_bytes;
-  uint32_t running = 0;
-  const uint64_t done = decode_full_groups(b, count / 4, common, p, running, out.data());
-  // The last groups go value by value through a scratch copy padded so every
-  // word load stays inside it, with each payload checked against the end.
-  std::array<uint8_t, kGroupRoom> scratch{};
-  for (uint64_t group = done; group < code_bytes; ++group) {
+IntDecoder::IntDecoder(ByteView coding, uint64_t count)
+    : coding_(coding), count_(count), payload_(4 + (count + 3) / 4) {
+  if (count > 0) std::memcpy(&common_, coding.data(), 4);
+}
+
+std::optional<std::string> IntDecoder::next(std::span<int32_t> out) {
+  // Runs past the last value would read codes beyond their end, and a run
+  // after a partial group would write before `out`; callers never ask for
+  // either, and nothing is touched if they do.
+  if (out.size() > remaining() || (done_ % 4 != 0 && !out.empty())) return std::string("int runs out of step");
+  const uint8_t* const codes = coding_.data() + 4;
+  const uint64_t end = done_ + out.size();
+  const uint64_t full_end = end / 4;
+  uint64_t group = done_ / 4;
+  const auto out_at = [&](uint64_t g) { return out.data() + (4 * g - done_); };
+  group += decode_full_groups(codes + group, full_end - group, common_, coding_, payload_, running_, out_at(group));
+  if (group < full_end) {
+    // Fewer than kGroupRoom payload bytes are left: the remaining whole groups
+    // decode from a copy padded with zeros. Groups of the common value take no
+    // bytes, so any number of them may follow; a group that reached into the
+    // padding shows as a position past the bytes copied.
+    std::array<uint8_t, 2 * kGroupRoom> padded{};
+    const uint64_t left = coding_.size() - payload_;
+    std::memcpy(padded.data(), coding_.data() + payload_, left);
+    uint64_t p = 0;
+    group += decode_full_groups(codes + group, full_end - group, common_, ByteView(padded).first(left + kGroupRoom),
+                                p, running_, out_at(group));
+    if (p > left) return std::string("int payload truncated");
+    payload_ += p;
+  }
+  if (group * 4 < end) {
+    // The last, partial group value by value, each payload checked against the
+    // end; codes past the last value are not looked at.
     const uint8_t code_byte = codes[group];
-    const uint64_t end = std::min<uint64_t>(count, 4 * group + 4);
-    const uint64_t left = std::min<uint64_t>(b.size() - p, scratch.size());
-    std::memcpy(scratch.data(), b.data() + p, left);
+    std::array<uint8_t, kGroupRoom> scratch{};
+    const uint64_t left = std::min<uint64_t>(coding_.size() - payload_, scratch.size());
+    std::memcpy(scratch.data(), coding_.data() + payload_, left);
     uint64_t offset = 0;
     for (uint64_t i = 4 * group; i < end; ++i) {
       const uint8_t code = (code_byte >> (2 * (i % 4))) & 3;
-      if (b.size() - p - offset < kCodeWidth[code]) return std::string("int payload truncated");
-      running += static_cast<uint32_t>(decode_delta(code, common, scratch.data() + offset));
+      if (left - offset < kCodeWidth[code]) return std::string("int payload truncated");
+      running_ += static_cast<uint32_t>(decode_delta(code, common_, scratch.data() + offset));
       offset += kCodeWidth[code];
-      out[i] = static_cast<int32_t>(running);
+      out[i - done_] = static_cast<int32_t>(running_);
     }
-    p += offset;
+    payload_ += offset;
   }
+  done_ = end;
   return std::nullopt;
 }
 
+std::optional<std::string> decode_ints(ByteView coding, std::span<int32_t> out) {
+  if (out.empty()) return std::nullopt;
+  if (coding.size() < 4 + (out.size() + 3) / 4) return std::string("compressed ints truncated");
+  return IntDecoder(coding, out.size()).next(out);
+}
+
 Parsed<std::vector<int32_t>> read_compressed_ints(ByteCursor& cursor, uint64_t count) {
-  Parsed<Bytes> coding = read_int_coding(cursor, count);
+  Parsed<IntCoding> coding = read_int_coding(cursor, count);
   if (!coding) return coding.error();
   std::vector<int32_t> values(count);
-  if (std::optional<std::string> failure = decode_ints(*coding, values)) return *failure;
+  if (std::optional<std::string> failure = decode_ints(coding->bytes(), values)) return *failure;
   return values;
 }
 

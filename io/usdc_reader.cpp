@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/huge_pages.h"
 #include "core/parallel.h"
 #include "io/file_reader.h"
 #include "io/usd.h"
@@ -343,18 +344,14 @@ struct MeshProperties {
   }
 };
 
-// Appends every stored triple to the reserved points, which are written once
-// instead of being zeroed first.
-template <class T>
-void widen_triples(ByteView bytes, uint64_t count, std::vector<Vec3>& points) {
-  for (uint64_t i = 0; i < count; ++i) {
-    T xyz[3];
-    std::memcpy(xyz, bytes.data() + i * sizeof xyz, sizeof xyz);
-    points.push_back({static_cast<double>(xyz[0]), static_cast<double>(xyz[1]), static_cast<double>(xyz[2])});
-  }
-}
+// The stored point triples, checked to lie wholly inside the file.
+struct StoredPoints {
+  ByteView bytes;
+  uint64_t count = 0;
+  bool is_float = false;
+};
 
-Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
+Parsed<StoredPoints> locate_points(ByteView file, ValueRep rep) {
   const bool is_float = rep.has_type(ValueType::Float3);
   if (!rep.is_array() || !(is_float || rep.has_type(ValueType::Double3))) {
     return std::string("points must be float3[] or double3[]");
@@ -366,14 +363,37 @@ Parsed<std::vector<Vec3>> read_points(ByteView file, ValueRep rep) {
   if (*count > kMaxPoints) return std::string("implausible point count");
   Parsed<ByteView> bytes = cursor.take(*count * (is_float ? 12 : 24));
   if (!bytes) return bytes.error();
+  return StoredPoints{*bytes, *count, is_float};
+}
+
+// Values handled per block by the readers below: whole triangles and whole
+// groups of the integer coding, small enough to stay in the first-level cache.
+constexpr size_t kBlockValues = 3 * 1024;
+
+// The triples widened to float64 through a small block, so the positions are
+// written once instead of being zero-filled first.
+template <class T>
+std::vector<Vec3> widen_triples(ByteView bytes, uint64_t count) {
   std::vector<Vec3> points;
-  points.reserve(*count);
-  if (is_float) {
-    widen_triples<float>(*bytes, *count, points);
-  } else {
-    widen_triples<double>(*bytes, *count, points);
+  points.reserve(count);
+  advise_huge_pages(points.data(), count * sizeof(Vec3));
+  std::array<Vec3, kBlockValues / 3> block;
+  for (uint64_t start = 0; start < count; start += block.size()) {
+    const uint64_t n = std::min<uint64_t>(block.size(), count - start);
+    const uint8_t* stored = bytes.data() + start * 3 * sizeof(T);
+    for (uint64_t i = 0; i < n; ++i) {
+      T xyz[3];
+      std::memcpy(xyz, stored + i * sizeof xyz, sizeof xyz);
+      block[i] = {static_cast<double>(xyz[0]), static_cast<double>(xyz[1]), static_cast<double>(xyz[2])};
+    }
+    points.insert(points.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n));
   }
   return points;
+}
+
+std::vector<Vec3> widen_points(const StoredPoints& points) {
+  return points.is_float ? widen_triples<float>(points.bytes, points.count)
+                         : widen_triples<double>(points.bytes, points.count);
 }
 
 // The value count of an int[] value and the cursor at its stored values.
@@ -398,41 +418,112 @@ Parsed<std::vector<int32_t>> read_int_array(ByteView file, ValueRep rep) {
   return values;
 }
 
-// Triangle faces whose coded indices decode straight into the triangles,
-// sparing an index array as large as the result; nothing when the faces do not
-// take that form (not all triangles, leftover or uncoded indices).
-Parsed<std::optional<std::vector<Triangle>>> read_coded_triangles(ByteView file, std::span<const int32_t> counts,
-                                                                  ValueRep indices_rep) {
-  using Triangles = std::optional<std::vector<Triangle>>;
-  if (!std::all_of(counts.begin(), counts.end(), [](int32_t count) { return count == 3; })) return Triangles{};
-  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, indices_rep);
-  if (!array || !indices_rep.is_compressed() || array->first != 3 * counts.size()) return Triangles{};
-  Parsed<Bytes> coding = usdc::read_int_coding(array->second, array->first);
-  if (!coding) return coding.error();
-  std::vector<Triangle> triangles(counts.size());
-  static_assert(sizeof(Triangle) == 3 * sizeof(int32_t));
-  const std::span<int32_t> corners(reinterpret_cast<int32_t*>(triangles.data()), 3 * triangles.size());
-  if (std::optional<std::string> failure = usdc::decode_ints(*coding, corners)) return *failure;
-  if (std::any_of(corners.begin(), corners.end(), [](int32_t index) { return index < 0; })) {
-    return std::string("vertex index out of range");
+// Whether every face of the counts value has three corners; false for any
+// fault of the value, which the general reader then names.
+bool all_faces_are_triangles(ByteView file, ValueRep rep) {
+  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, rep);
+  if (!array) return false;
+  auto& [count, cursor] = *array;
+  const auto is_three = [](int32_t corners) { return corners == 3; };
+  if (!rep.is_compressed()) {
+    Parsed<ByteView> bytes = cursor.take(count * 4);
+    if (!bytes) return false;
+    for (uint64_t i = 0; i < count; ++i) {
+      int32_t corners = 0;
+      std::memcpy(&corners, bytes->data() + 4 * i, 4);
+      if (!is_three(corners)) return false;
+    }
+    return true;
   }
-  return Triangles{std::move(triangles)};
+  Parsed<usdc::IntCoding> coding = usdc::read_int_coding(cursor, count);
+  if (!coding) return false;
+  usdc::IntDecoder decoder(coding->bytes(), count);
+  std::array<int32_t, kBlockValues> block;
+  while (decoder.remaining() > 0) {
+    const std::span<int32_t> values(block.data(), std::min<uint64_t>(block.size(), decoder.remaining()));
+    if (decoder.next(values)) return false;
+    // Summed over the block rather than stopping at the first other value,
+    // so the test runs on whole vectors.
+    bool all_three = true;
+    for (const int32_t corners : values) all_three &= is_three(corners);
+    if (!all_three) return false;
+  }
+  return true;
 }
 
-// The faces fanned into triangles.
-Parsed<std::vector<Triangle>> read_faces(ByteView file, const MeshProperties& properties) {
+// Face arrays in the usual form of large meshes: as many coded corners as
+// three per face. Whether every face has three corners is checked apart.
+struct CodedFaces {
+  ValueRep counts;
+  ValueRep corners;
+  uint64_t face_count = 0;
+};
+
+std::optional<CodedFaces> find_coded_faces(ByteView file, const MeshProperties& properties) {
+  Parsed<ValueRep> counts_rep = properties.default_value("faceVertexCounts");
+  Parsed<ValueRep> corners_rep = properties.default_value("faceVertexIndices");
+  if (!counts_rep || !corners_rep || !corners_rep->is_compressed()) return std::nullopt;
+  const Parsed<std::pair<uint64_t, ByteCursor>> counts = open_int_array(file, *counts_rep);
+  const Parsed<std::pair<uint64_t, ByteCursor>> corners = open_int_array(file, *corners_rep);
+  if (!counts || !corners || corners->first != 3 * counts->first) return std::nullopt;
+  return CodedFaces{*counts_rep, *corners_rep, counts->first};
+}
+
+// The corners of `faces` decoded in small blocks, checked against the point
+// count and oriented there, and appended to the result, so the corners are
+// never held as an array and every triangle is written once. Nothing when
+// anything is wrong with them.
+std::optional<std::vector<Triangle>> read_coded_triangles(ByteView file, const CodedFaces& faces, uint64_t point_count,
+                                                          bool left_handed) {
+  Parsed<std::pair<uint64_t, ByteCursor>> array = open_int_array(file, faces.corners);
+  if (!array) return std::nullopt;
+  Parsed<usdc::IntCoding> coding = usdc::read_int_coding(array->second, array->first);
+  if (!coding) return std::nullopt;
+
+  std::vector<Triangle> triangles;
+  triangles.reserve(faces.face_count);
+  advise_huge_pages(triangles.data(), faces.face_count * sizeof(Triangle));
+  usdc::IntDecoder decoder(coding->bytes(), array->first);
+  std::array<Triangle, kBlockValues / 3> block;
+  static_assert(sizeof(Triangle) == 3 * sizeof(int32_t));
+  while (decoder.remaining() > 0) {
+    const uint64_t n = std::min<uint64_t>(block.size(), decoder.remaining() / 3);
+    const std::span<int32_t> corners(reinterpret_cast<int32_t*>(block.data()), 3 * n);
+    if (decoder.next(corners)) return std::nullopt;
+    // Negative corners read as unsigned are out of range too.
+    bool in_range = true;
+    for (const int32_t corner : corners) in_range &= static_cast<uint32_t>(corner) < point_count;
+    if (!in_range) return std::nullopt;
+    if (left_handed) {
+      for (uint64_t i = 0; i < n; ++i) std::swap(block[i][1], block[i][2]);
+    }
+    triangles.insert(triangles.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n));
+  }
+  return triangles;
+}
+
+// The faces fanned into triangles, oriented and checked against the point
+// count; the general reader, which names every fault.
+Parsed<std::vector<Triangle>> read_triangles(ByteView file, const MeshProperties& properties, uint64_t point_count) {
   Parsed<ValueRep> counts_rep = properties.default_value("faceVertexCounts");
   if (!counts_rep) return counts_rep.error();
   Parsed<std::vector<int32_t>> counts = read_int_array(file, *counts_rep);
   if (!counts) return counts.error();
   Parsed<ValueRep> indices_rep = properties.default_value("faceVertexIndices");
   if (!indices_rep) return indices_rep.error();
-  Parsed<std::optional<std::vector<Triangle>>> coded = read_coded_triangles(file, *counts, *indices_rep);
-  if (!coded) return coded.error();
-  if (*coded) return std::move(**coded);
   Parsed<std::vector<int32_t>> indices = read_int_array(file, *indices_rep);
   if (!indices) return indices.error();
-  return triangulate_faces(std::span<const int32_t>(*counts), std::span<const int32_t>(*indices));
+  Parsed<std::vector<Triangle>> triangles =
+      triangulate_faces(std::span<const int32_t>(*counts), std::span<const int32_t>(*indices));
+  if (!triangles) return triangles.error();
+  const bool left_handed = properties.is_left_handed();
+  for (Triangle& t : *triangles) {
+    if (left_handed) std::swap(t[1], t[2]);
+    if (t[0] >= point_count || t[1] >= point_count || t[2] >= point_count) {
+      return std::string("faceVertexIndices out of range");
+    }
+  }
+  return triangles;
 }
 
 IoResult<MeshWithAttributes> read_mesh(ByteView file) {
@@ -445,44 +536,49 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
 
   Parsed<ValueRep> points_rep = properties.default_value("points");
   if (!points_rep) return MeshIoError::usd_parse(points_rep.error());
-  // Points and faces are independent reads of the file; a points failure is
-  // reported first, as if the faces had not been read.
-  std::optional<Parsed<std::vector<Vec3>>> points_read;
-  std::optional<Parsed<std::vector<Triangle>>> faces_read;
+  Parsed<StoredPoints> stored_points = locate_points(file, *points_rep);
+  if (!stored_points) return MeshIoError::usd_parse(stored_points.error());
+  const uint64_t point_count = stored_points->count;
+
+  // Once the points are known to be readable, widening them cannot fail. It
+  // runs beside the faces, together with the check that every face is a
+  // triangle when the corners take the coded form, so the two tasks take
+  // about the same time. Coded triangles are kept only if that check holds
+  // and nothing was wrong with them; otherwise the general reader reads the
+  // faces again and names the fault.
+  const std::optional<CodedFaces> coded_faces = find_coded_faces(file, properties);
+  MeshWithAttributes mesh;
+  bool all_triangles = false;
+  std::optional<std::vector<Triangle>> coded;
+  std::optional<Parsed<std::vector<Triangle>>> triangles;
   parallel_for(0, 2, [&](size_t task) {
     if (task == 0) {
-      points_read = read_points(file, *points_rep);
+      mesh.positions = widen_points(*stored_points);
+      all_triangles = coded_faces && all_faces_are_triangles(file, coded_faces->counts);
+    } else if (coded_faces) {
+      coded = read_coded_triangles(file, *coded_faces, point_count, properties.is_left_handed());
     } else {
-      faces_read = read_faces(file, properties);
+      triangles = read_triangles(file, properties, point_count);
     }
   });
-  Parsed<std::vector<Vec3>>& points = *points_read;
-  if (!points) return MeshIoError::usd_parse(points.error());
-  Parsed<std::vector<Triangle>>& triangles = *faces_read;
-  const bool left_handed = properties.is_left_handed();
-  if (!triangles) return MeshIoError::usd_parse(triangles.error());
-  const uint64_t point_count = points->size();
-  for (Triangle& t : *triangles) {
-    if (left_handed) std::swap(t[1], t[2]);
-    if (t[0] >= point_count || t[1] >= point_count || t[2] >= point_count) {
-      return MeshIoError::usd_parse("faceVertexIndices out of range");
-    }
+  if (coded_faces) {
+    triangles = all_triangles && coded ? std::move(*coded) : read_triangles(file, properties, point_count);
   }
+  if (!*triangles) return MeshIoError::usd_parse(triangles->error());
   if (point_count > kMaxVertices) return MeshIoError::too_large("vertex", point_count, kMaxVertices);
-  if (triangles->size() > kMaxTriangles) return MeshIoError::too_large("triangle", triangles->size(), kMaxTriangles);
-
-  MeshWithAttributes mesh;
-  mesh.positions = std::move(points).value();
-  mesh.indices = std::move(triangles).value();
+  mesh.indices = std::move(*triangles).value();
+  if (mesh.indices.size() > kMaxTriangles) {
+    return MeshIoError::too_large("triangle", mesh.indices.size(), kMaxTriangles);
+  }
   return mesh;
 }
 
 }  // namespace
 
 IoResult<MeshWithAttributes> read_usdc(const std::string& path) {
-  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
+  Expected<FileBytes, FileReadFailure> file = map_whole_file(path);
   if (!file) return MeshIoError::os(file.error().error_number);
-  return read_mesh(ByteView(reinterpret_cast<const uint8_t*>(file->begin()), file->size));
+  return read_mesh(ByteView(file->data(), file->size()));
 }
 
 }  // namespace vorrel::io

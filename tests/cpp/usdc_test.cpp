@@ -145,6 +145,36 @@ TEST(UsdcIntCoding, RoundTrips) {
   }
 }
 
+// Decoding in runs, as the reader does for large face arrays, gives the values
+// of decoding all at once, for runs of whole groups and a last partial one,
+// and for codings whose last groups take few or no payload bytes.
+TEST(UsdcIntCoding, DecodesInRuns) {
+  std::vector<int32_t> threes(1001, 3);
+  std::vector<int32_t> wide_then_common = mixed_widths(40);
+  wide_then_common.resize(500, wide_then_common.back());
+  for (const std::vector<int32_t>& values : {mixed_widths(1003), threes, wide_then_common}) {
+    const Bytes coding = encoded_buffer(values);
+    for (const size_t run : {4, 12, 3072}) {
+      IntDecoder decoder(coding, values.size());
+      std::vector<int32_t> decoded;
+      while (decoder.remaining() > 0) {
+        std::vector<int32_t> part(std::min<uint64_t>(run, decoder.remaining()));
+        ASSERT_FALSE(decoder.next(part));
+        decoded.insert(decoded.end(), part.begin(), part.end());
+      }
+      EXPECT_EQ(decoded, values) << "run " << run;
+    }
+  }
+  // Runs out of step with the groups, or past the end, are refused untouched.
+  const Bytes coding = encoded_buffer(threes);
+  IntDecoder decoder(coding, 10);
+  std::vector<int32_t> part(11, -1);
+  EXPECT_TRUE(decoder.next(part));
+  ASSERT_FALSE(decoder.next(std::span(part).first(6)));
+  EXPECT_TRUE(decoder.next(std::span(part).first(4)));
+  EXPECT_EQ(part[6], -1);
+}
+
 TEST(UsdcIntCoding, EmptyArrayStillStoresABlockThatIsNeverDecoded) {
   Bytes stored;
   write_compressed_ints({}, stored);
@@ -191,6 +221,15 @@ TEST(UsdcIntCoding, HostileBlocks) {
   append_le<uint64_t>(cut_payload, cut_block.size());
   cut_payload.insert(cut_payload.end(), cut_block.begin(), cut_block.end());
   EXPECT_EQ(failure(cut_payload, 1003), "int payload truncated");
+
+  // The last whole groups, with fewer payload bytes left than a group can
+  // take, are checked too: a common-value group, then one promising an int32
+  // of which two bytes are there.
+  Bytes short_tail;
+  const Bytes tail_block = compress_chunked(Bytes{0, 0, 0, 0, 0x00, 0xC0, 1, 2});
+  append_le<uint64_t>(short_tail, tail_block.size());
+  short_tail.insert(short_tail.end(), tail_block.begin(), tail_block.end());
+  EXPECT_EQ(failure(short_tail, 8), "int payload truncated");
 
   // A count far beyond what the block can hold is refused, not allocated.
   EXPECT_EQ(failure(short_content, 1600000000), "compressed ints truncated");
@@ -240,6 +279,7 @@ TEST(UsdcChunks, CodecFailuresAreNamed) {
       {{0x1F, 'a', 0x01, 0x00}, 30, "lz4: expected another byte, found none"},
       {{0x10, 'a', 0x01, 0x00}, 10, "lz4: expected another byte, found none"},  // ends after a match
       {{0x10, 'a', 0x00, 0x00, 0x00}, 10, "lz4: 0 is not a valid match offset"},
+      {{0x00, 0x00, 0x00}, 0, "lz4: 0 is not a valid match offset"},  // no literals, no room
       {{0x10, 'a', 0x02, 0x00, 0x00}, 10, "lz4: the offset to copy is not contained in the decompressed buffer"},
       {{0x30, 'a', 'b', 'c'}, 2, "lz4: provided output is too small for the decompressed data, actual 2, expected 3"},
       {{0x10, 'a', 0x01, 0x00, 0x00}, 3,
@@ -535,44 +575,53 @@ TEST(UsdcReader, HandBuiltPrims) {
             (std::vector<Triangle>{{0, 1, 2}}));
 }
 
-// Six triangles over eight points: enough indices for the integer coding.
-TestPrim coded_strip() {
+// A strip of triangles over faces + 2 points. Six faces give enough indices
+// for the integer coding; sixteen or more code the face counts too.
+TestPrim coded_strip(int32_t faces = 6) {
   TestPrim prim{1};
   prim.points.clear();
-  for (int i = 0; i < 8; ++i) prim.points.insert(prim.points.end(), {float(i), float(i % 2), 0});
-  prim.counts.assign(6, 3);
+  for (int32_t i = 0; i < faces + 2; ++i) prim.points.insert(prim.points.end(), {float(i), float(i % 2), 0});
+  prim.counts.assign(faces, 3);
   prim.indices.clear();
-  for (int32_t i = 0; i < 6; ++i) prim.indices.insert(prim.indices.end(), {i, i + 1, i + 2});
+  for (int32_t i = 0; i < faces; ++i) prim.indices.insert(prim.indices.end(), {i, i + 1, i + 2});
   return prim;
 }
 
 TEST(UsdcReader, CodedFaceArrays) {
-  std::vector<Triangle> strip;
-  for (uint32_t i = 0; i < 6; ++i) strip.push_back({i, i + 1, i + 2});
+  for (const int32_t faces : {6, 20, 3000}) {
+    SCOPED_TRACE(faces);
+    std::vector<Triangle> strip;
+    for (uint32_t i = 0; i < uint32_t(faces); ++i) strip.push_back({i, i + 1, i + 2});
+    TestPrim prim = coded_strip(faces);
+    EXPECT_EQ(read_usdc(write_test_crate("coded.usdc", {prim}))->indices, strip);
+
+    prim.orientation = "leftHanded";
+    std::vector<Triangle> flipped = strip;
+    for (Triangle& t : flipped) std::swap(t[1], t[2]);
+    EXPECT_EQ(read_usdc(write_test_crate("coded_left.usdc", {prim}))->indices, flipped);
+
+    prim = coded_strip(faces);
+    prim.indices.push_back(7);  // left over after the last face
+    EXPECT_EQ(read_usdc(write_test_crate("coded_leftover.usdc", {prim}))->indices, strip);
+
+    // Faults anywhere in the arrays, also after many good faces, are named.
+    for (const size_t at : {size_t{4}, 3 * size_t(faces) - 1}) {
+      prim = coded_strip(faces);
+      prim.indices[at] = -1;
+      EXPECT_EQ(read_failure(write_test_crate("coded_negative.usdc", {prim})), "vertex index out of range");
+      prim.indices[at] = faces + 2;
+      EXPECT_EQ(read_failure(write_test_crate("coded_range.usdc", {prim})), "faceVertexIndices out of range");
+      prim = coded_strip(faces);
+      prim.counts[at / 3] = 2;
+      EXPECT_EQ(read_failure(write_test_crate("coded_counts.usdc", {prim})), "bad faceVertexCounts entry");
+    }
+  }
+
   TestPrim prim = coded_strip();
-  EXPECT_EQ(read_usdc(write_test_crate("coded.usdc", {prim}))->indices, strip);
-
-  prim.orientation = "leftHanded";
-  std::vector<Triangle> flipped = strip;
-  for (Triangle& t : flipped) std::swap(t[1], t[2]);
-  EXPECT_EQ(read_usdc(write_test_crate("coded_left.usdc", {prim}))->indices, flipped);
-
-  prim = coded_strip();
-  prim.indices.push_back(7);  // left over after the last face
-  EXPECT_EQ(read_usdc(write_test_crate("coded_leftover.usdc", {prim}))->indices, strip);
-
-  prim = coded_strip();
   prim.counts = {4, 4, 4, 3, 3};
   EXPECT_EQ(read_usdc(write_test_crate("coded_quads.usdc", {prim}))->indices,
             (std::vector<Triangle>{{0, 1, 2}, {0, 2, 1}, {2, 3, 2}, {2, 2, 3}, {4, 3, 4}, {4, 4, 5},
                                    {4, 5, 6}, {5, 6, 7}}));
-
-  prim = coded_strip();
-  prim.indices[4] = -1;
-  EXPECT_EQ(read_failure(write_test_crate("coded_negative.usdc", {prim})), "vertex index out of range");
-  prim = coded_strip();
-  prim.indices[17] = 8;
-  EXPECT_EQ(read_failure(write_test_crate("coded_range.usdc", {prim})), "faceVertexIndices out of range");
 }
 
 TEST(UsdcReader, HandBuiltFailures) {
@@ -672,6 +721,9 @@ TEST(UsdcReader, FuzzFindings) {
   ASSERT_TRUE(mesh.ok()) << mesh.error().text();
   EXPECT_EQ(mesh->positions.size(), 3u);
   EXPECT_TRUE(mesh->indices.empty());
+  // An empty token text whose block starts without literals: nothing may be
+  // copied into the empty output before the bad match is named.
+  EXPECT_EQ(read_failure((dir / "tokens_without_text.usdc").string()), "lz4: 0 is not a valid match offset");
 }
 
 TEST(UsdcReader, MissingFileIsIo) {
