@@ -4,10 +4,8 @@
 // own error text.
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "core/error.h"
 
@@ -29,30 +27,5 @@ struct FileReadFailure {
 // The bytes the file holds when it is read to its end, also for files whose
 // size the system does not report (pipes, /proc).
 Expected<FileContent, FileReadFailure> read_whole_file(const std::string& path);
-
-// The bytes of a whole file for readers that only look at them: a read-only
-// mapping of a regular file (no copy, no buffer to fault in), or the file read
-// into memory where the system cannot map it (pipes, /proc, empty files).
-// Reads must stay within `size` bytes: the mapping ends there.
-class FileBytes {
- public:
-  FileBytes() = default;
-  explicit FileBytes(FileContent content) : content_(std::move(content)) {}
-  // Takes over a read-only mapping of `size` bytes made with mmap.
-  FileBytes(const void* mapping, size_t size) : mapping_(mapping), mapped_size_(size) {}
-  FileBytes(FileBytes&& other) noexcept;
-  FileBytes& operator=(FileBytes&& other) noexcept;
-  ~FileBytes();
-
-  const uint8_t* data() const;
-  size_t size() const { return mapping_ ? mapped_size_ : content_.size; }
-
- private:
-  const void* mapping_ = nullptr;
-  size_t mapped_size_ = 0;
-  FileContent content_;
-};
-
-Expected<FileBytes, FileReadFailure> map_whole_file(const std::string& path);
 
 }  // namespace vorrel::io

@@ -576,9 +576,11 @@ IoResult<MeshWithAttributes> read_mesh(ByteView file) {
 }  // namespace
 
 IoResult<MeshWithAttributes> read_usdc(const std::string& path) {
-  Expected<FileBytes, FileReadFailure> file = map_whole_file(path);
+  // Read, not mapped: a mapped file that another process truncates meanwhile
+  // would kill the process with SIGBUS instead of failing the read.
+  Expected<FileContent, FileReadFailure> file = read_whole_file(path);
   if (!file) return MeshIoError::os(file.error().error_number);
-  return read_mesh(ByteView(file->data(), file->size()));
+  return read_mesh(ByteView(reinterpret_cast<const uint8_t*>(file->begin()), file->size));
 }
 
 }  // namespace vorrel::io
