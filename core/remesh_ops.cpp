@@ -1,13 +1,16 @@
 #include "core/remesh_ops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <optional>
 
 #include <fmt/format.h>
+#include <tbb/parallel_sort.h>
 
+#include "core/parallel.h"
 #include "core/progress.h"
 
 namespace vorrel {
@@ -69,43 +72,65 @@ void append_triangle(RemeshMesh& mesh, Triangle t) {
   mesh.removed.push_back(0);
 }
 
+// Edges scanned per task when collecting candidates; each block's finds are
+// appended in block order, so the list stays in key order.
+constexpr uint64_t kCandidateBlock = 4096;
+
 // Returns the edges of ws.edges (in key order) whose endpoints and length
 // satisfy `keep`.
 template <class Keep>
 std::vector<EdgeCandidate> mapped_edges_where(const RemeshMesh& mesh, const RemeshWorkspace& ws, Keep&& keep) {
+  const uint64_t edges = ws.edges.size();
+  const uint64_t blocks = (edges + kCandidateBlock - 1) / kCandidateBlock;
+  const std::vector<std::vector<EdgeCandidate>> found =
+      parallel_collect<std::vector<EdgeCandidate>>(blocks, [&](size_t block) {
+        std::vector<EdgeCandidate> kept;
+        for (uint64_t e = block * kCandidateBlock; e < std::min(edges, (block + 1) * kCandidateBlock); ++e) {
+          const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
+          const double length = edge_length(mesh, a, b);
+          if (keep(a, b, length)) kept.push_back({length, e});
+        }
+        return kept;
+      });
   std::vector<EdgeCandidate> candidates;
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
-    const double length = edge_length(mesh, a, b);
-    if (keep(a, b, length)) candidates.push_back({length, e});
-  }
+  for (const std::vector<EdgeCandidate>& block : found) candidates.insert(candidates.end(), block.begin(), block.end());
   return candidates;
 }
 
-// Builds ws.edges and returns its edges (in key order) whose endpoints and
+// Builds ws.vertex_faces and ws.edges from the current mesh.
+void build_maps(const RemeshMesh& mesh, RemeshWorkspace& ws) {
+  ws.vertex_faces.build(mesh);
+  ws.edges.build(mesh, ws.vertex_faces);
+}
+
+// Builds both maps and returns the edges (in key order) whose endpoints and
 // length satisfy `keep`.
 template <class Keep>
 std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
-  ws.edges.build(mesh);
+  build_maps(mesh, ws);
   return mapped_edges_where(mesh, ws, keep);
 }
 
+// Both orders are strict total orders (edge indices are distinct and numbered
+// in key order, so they break length ties by key): the sorted sequence is
+// unique, whatever algorithm and thread count produce it.
 void sort_longest_first(std::vector<EdgeCandidate>& candidates) {
-  // Edges are numbered in key order, so the edge index breaks ties by key.
-  std::sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
+  tbb::parallel_sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
     return x.length != y.length ? x.length > y.length : x.edge < y.edge;
   });
 }
 
 void sort_shortest_first(std::vector<EdgeCandidate>& candidates) {
-  std::sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
+  tbb::parallel_sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
     return x.length != y.length ? x.length < y.length : x.edge < y.edge;
   });
 }
 
 // The curvature field an adaptive rule reads; a uniform rule reads none.
-std::vector<double> curvature_for(const RemeshMesh& mesh, const LengthRule& rule) {
-  return rule.adaptive ? curvature_field(mesh) : std::vector<double>{};
+std::vector<double> curvature_for(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+  if (!rule.adaptive) return {};
+  ws.vertex_faces.build(mesh);
+  return curvature_field(mesh, ws.vertex_faces);
 }
 
 // Collapse would turn a surrounding triangle of a or b over (outside the
@@ -184,7 +209,7 @@ uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rul
 uint64_t adaptive_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
   uint64_t total = 0;
   while (true) {
-    const std::vector<double> curvature = curvature_field(mesh);
+    const std::vector<double> curvature = curvature_for(mesh, ws, rule);
     const uint64_t splits = split_pass(mesh, ws, rule, curvature, split_candidates(mesh, ws, rule, curvature));
     if (splits == 0) return total;
     total += splits;
@@ -254,40 +279,41 @@ bool improves_valence(const std::vector<uint32_t>& valence, uint32_t a, uint32_t
   return after < before;
 }
 
+// Edges of fewer than two live triangles fix both their ends; several edges
+// may mark one vertex, each storing the same 1.
 void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.fixed.assign(mesh.positions.size(), 0);
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
+  parallel_for(0, ws.edges.size(), [&](size_t e) {
     const uint32_t lo = ws.edges.lo(e), hi = ws.edges.hi(e);
-    if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) continue;
-    ws.fixed[lo] = 1;
-    ws.fixed[hi] = 1;
-  }
+    if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) return;
+    std::atomic_ref<uint8_t>(ws.fixed[lo]).store(1, std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(ws.fixed[hi]).store(1, std::memory_order_relaxed);
+  });
 }
 
-// Sum of the live triangles' unnormalised normals at each vertex.
-void accumulate_vertex_normals(const RemeshMesh& mesh, std::vector<Vec3>& normals) {
-  normals.assign(mesh.positions.size(), Vec3{});
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    const Vec3 n = face_normal(mesh, tri);
-    for (uint32_t c : tri) normals[c] += n;
-  }
+// Sum of the unnormalised normals of v's live triangles, added in increasing
+// triangle order and once per corner v takes: the same additions, in the same
+// order, as scattering every triangle's normal to its corners in index order.
+Vec3 vertex_normal_sum(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v) {
+  Vec3 sum{};
+  for (uint32_t t : vertex_faces.faces(v)) sum += face_normal(mesh, mesh.triangles[t]);
+  return sum;
 }
 
 uint64_t remove_inverted(RemeshMesh& mesh, RemeshWorkspace& ws) {
-  accumulate_vertex_normals(mesh, ws.normals);
-  uint64_t count = 0;
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
+  ws.vertex_faces.build(mesh);
+  ws.normals.resize(mesh.positions.size());
+  parallel_map(ws.normals, [&](size_t v) { return vertex_normal_sum(mesh, ws.vertex_faces, static_cast<uint32_t>(v)); });
+  // The normals are summed before any removal, and a test reads no other
+  // triangle's flag, so the tests are independent.
+  const uint64_t live_before = mesh.live_count();
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (!mesh.is_live(static_cast<uint32_t>(t))) return;
     const Triangle& tri = mesh.triangles[t];
     const Vec3 corners = ws.normals[tri[0]] + ws.normals[tri[1]] + ws.normals[tri[2]];
-    if (dot(face_normal(mesh, tri), corners) < 0.0) {
-      mesh.removed[t] = 1;
-      ++count;
-    }
-  }
-  return count;
+    if (dot(face_normal(mesh, tri), corners) < 0.0) mesh.removed[t] = 1;
+  });
+  return live_before - mesh.live_count();
 }
 
 uint64_t remove_surplus_non_manifold(RemeshMesh& mesh, RemeshWorkspace& ws) {
@@ -307,11 +333,11 @@ uint64_t remove_surplus_non_manifold(RemeshMesh& mesh, RemeshWorkspace& ws) {
 }
 
 void remove_degenerate(RemeshMesh& mesh) {
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (!mesh.is_live(static_cast<uint32_t>(t))) return;
     const Triangle& tri = mesh.triangles[t];
     if (repeats_corner(tri) || norm_squared(face_normal(mesh, tri)) < 1e-20) mesh.removed[t] = 1;
-  }
+  });
 }
 
 double corner_angle(Vec3 e, Vec3 f) {
@@ -320,127 +346,25 @@ double corner_angle(Vec3 e, Vec3 f) {
   return std::acos(std::clamp(dot(e, f) / (le * lf), -1.0, 1.0));
 }
 
+// Sum of the corner angles at v of its live triangles, added in increasing
+// triangle order and corner order: the order a scatter over the triangles in
+// index order would add them in.
+double angle_sum(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v) {
+  const std::span<const uint32_t> faces = vertex_faces.faces(v);
+  double sum = 0.0;
+  for (size_t i = 0; i < faces.size(); ++i) {
+    if (i > 0 && faces[i] == faces[i - 1]) continue;  // listed once per corner; all corners are visited below
+    const Triangle& tri = mesh.triangles[faces[i]];
+    for (int j = 0; j < 3; ++j) {
+      if (tri[j] != v) continue;
+      const Vec3 p = mesh.positions[tri[j]];
+      sum += corner_angle(mesh.positions[tri[(j + 1) % 3]] - p, mesh.positions[tri[(j + 2) % 3]] - p);
+    }
+  }
+  return sum;
+}
+
 }  // namespace
-
-RemeshMesh RemeshMesh::copy_of(std::span<const Vec3> positions, std::span<const Triangle> triangles) {
-  RemeshMesh mesh;
-  mesh.positions.assign(positions.begin(), positions.end());
-  mesh.triangles.assign(triangles.begin(), triangles.end());
-  mesh.removed.assign(triangles.size(), 0);
-  return mesh;
-}
-
-uint64_t RemeshMesh::live_count() const {
-  return static_cast<uint64_t>(std::count(removed.begin(), removed.end(), uint8_t{0}));
-}
-
-void EdgeFaceMap::build(const RemeshMesh& mesh) {
-  const size_t n = mesh.positions.size();
-  bucket_start_.assign(n + 1, 0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) ++bucket_start_[std::min(tri[i], tri[(i + 1) % 3]) + 1];
-  }
-  for (size_t v = 0; v < n; ++v) bucket_start_[v + 1] += bucket_start_[v];
-  half_edges_.resize(bucket_start_[n]);
-  cursor_.assign(bucket_start_.begin(), bucket_start_.end() - 1);
-  // Triangles are visited in index order, so each bucket lists them increasingly.
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const uint32_t x = tri[i], y = tri[(i + 1) % 3];
-      half_edges_[cursor_[std::min(x, y)]++] = {std::max(x, y), static_cast<uint32_t>(t)};
-    }
-  }
-  lo_.clear();
-  hi_.clear();
-  faces_.clear();
-  face_start_.clear();
-  for (size_t v = 0; v < n; ++v) {
-    const auto first = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v]);
-    const auto last = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v + 1]);
-    std::sort(first, last, [](HalfEdge x, HalfEdge y) { return x.hi != y.hi ? x.hi < y.hi : x.face < y.face; });
-    append_edges_of(static_cast<uint32_t>(v), {first, last});
-  }
-  face_start_.push_back(faces_.size());
-}
-
-void EdgeFaceMap::build_from(const RemeshMesh& mesh, std::span<const uint32_t> triangles) {
-  keyed_.clear();
-  for (uint32_t t : triangles) {
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const uint32_t x = tri[i], y = tri[(i + 1) % 3];
-      keyed_.push_back({std::min(x, y), std::max(x, y), t});
-    }
-  }
-  std::sort(keyed_.begin(), keyed_.end(), [](KeyedHalfEdge x, KeyedHalfEdge y) {
-    return x.lo != y.lo ? x.lo < y.lo : (x.hi != y.hi ? x.hi < y.hi : x.face < y.face);
-  });
-  half_edges_.resize(keyed_.size());
-  std::transform(keyed_.begin(), keyed_.end(), half_edges_.begin(),
-                 [](KeyedHalfEdge h) { return HalfEdge{h.hi, h.face}; });
-  lo_.clear();
-  hi_.clear();
-  faces_.clear();
-  face_start_.clear();
-  for (size_t first = 0; first < keyed_.size();) {
-    size_t last = first;
-    while (last < keyed_.size() && keyed_[last].lo == keyed_[first].lo) ++last;
-    append_edges_of(keyed_[first].lo, std::span<const HalfEdge>(half_edges_).subspan(first, last - first));
-    first = last;
-  }
-  face_start_.push_back(faces_.size());
-}
-
-// Appends the edges of one smaller endpoint from its half-edges sorted by
-// larger endpoint and face.
-void EdgeFaceMap::append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted) {
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    if (i == 0 || sorted[i - 1].hi != sorted[i].hi) {
-      face_start_.push_back(faces_.size());
-      lo_.push_back(lo);
-      hi_.push_back(sorted[i].hi);
-    }
-    faces_.push_back(sorted[i].face);
-  }
-}
-
-uint64_t EdgeFaceMap::find(uint32_t a, uint32_t b) const {
-  const uint32_t lo = std::min(a, b), hi = std::max(a, b);
-  uint64_t first = 0, count = lo_.size();
-  while (count > 0) {  // lower bound of (lo, hi) in key order
-    const uint64_t half = count / 2, mid = first + half;
-    if (lo_[mid] < lo || (lo_[mid] == lo && hi_[mid] < hi)) {
-      first = mid + 1;
-      count -= half + 1;
-    } else {
-      count = half;
-    }
-  }
-  return first < lo_.size() && lo_[first] == lo && hi_[first] == hi ? first : kNone;
-}
-
-void VertexFaceMap::build(const RemeshMesh& mesh) {
-  const size_t n = mesh.positions.size();
-  start_.assign(n + 1, 0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    for (uint32_t c : mesh.triangles[t]) ++start_[c + 1];
-  }
-  for (size_t v = 0; v < n; ++v) start_[v + 1] += start_[v];
-  faces_.resize(start_[n]);
-  // The start array doubles as the fill cursor; afterwards entry v holds the
-  // start of v + 1, so shifting it by one slot restores it.
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    for (uint32_t c : mesh.triangles[t]) faces_[start_[c]++] = static_cast<uint32_t>(t);
-  }
-  for (size_t v = n; v > 0; --v) start_[v] = start_[v - 1];
-  start_[0] = 0;
-}
 
 void TouchedSet::clear() {
   if (++current_ == 0) {
@@ -514,12 +438,16 @@ bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b
 }
 
 uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
-  ws.edges.build(mesh);
-  ws.vertex_faces.build(mesh);
+  build_maps(mesh, ws);
   // Valences as ring() would give them at query time: a flip removes two
   // triangles listed only for its four vertices, so only those are refreshed.
   ws.valence.assign(mesh.positions.size(), 0);
-  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+  parallel_for_chunks(0, indexable_vertex_count(mesh), [&](size_t first, size_t last) {
+    std::vector<uint32_t> scratch;
+    for (size_t v = first; v < last; ++v) {
+      ws.valence[v] = valence(mesh, ws.vertex_faces, static_cast<uint32_t>(v), scratch);
+    }
+  });
 
   uint64_t flips = 0;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
@@ -553,53 +481,51 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
 }
 
 void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
-  ws.vertex_faces.build(mesh);
-  ws.edges.build(mesh);
+  build_maps(mesh, ws);
   mark_boundary_vertices(mesh, ws);
-  accumulate_vertex_normals(mesh, ws.normals);
-  for (Vec3& n : ws.normals) {
-    const double length = norm(n);
-    if (length > 1e-12) n = n / length;
-  }
   ws.relaxed.assign(mesh.positions.begin(), mesh.positions.end());
-  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) {
-    if (ws.fixed[v]) continue;
-    ring(mesh, ws.vertex_faces, v, ws.ring_a);
-    if (ws.ring_a.empty()) continue;
-    Vec3 centre{};
-    for (uint32_t w : ws.ring_a) centre += mesh.positions[w];
-    centre = centre / static_cast<double>(ws.ring_a.size());
-    const Vec3 d = weight * (centre - mesh.positions[v]);
-    const Vec3 n = ws.normals[v];
-    ws.relaxed[v] = mesh.positions[v] + d - n * dot(n, d);
-  }
+  // Each step reads the positions from before the pass only.
+  parallel_for_chunks(0, indexable_vertex_count(mesh), [&](size_t first, size_t last) {
+    std::vector<uint32_t> neighbours;
+    for (size_t i = first; i < last; ++i) {
+      const uint32_t v = static_cast<uint32_t>(i);
+      if (ws.fixed[v]) continue;
+      ring(mesh, ws.vertex_faces, v, neighbours);
+      if (neighbours.empty()) continue;
+      Vec3 centre{};
+      for (uint32_t w : neighbours) centre += mesh.positions[w];
+      centre = centre / static_cast<double>(neighbours.size());
+      const Vec3 d = weight * (centre - mesh.positions[v]);
+      Vec3 n = vertex_normal_sum(mesh, ws.vertex_faces, v);
+      const double length = norm(n);
+      if (length > 1e-12) n = n / length;
+      ws.relaxed[v] = mesh.positions[v] + d - n * dot(n, d);
+    }
+  });
   mesh.positions.swap(ws.relaxed);
 }
 
 std::vector<double> curvature_field(const RemeshMesh& mesh) {
-  std::vector<double> angle_sum(mesh.positions.size(), 0.0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const Vec3 p = mesh.positions[tri[i]];
-      const Vec3 next = mesh.positions[tri[(i + 1) % 3]];
-      const Vec3 prev = mesh.positions[tri[(i + 2) % 3]];
-      angle_sum[tri[i]] += corner_angle(next - p, prev - p);
-    }
-  }
-  std::vector<double> curvature(angle_sum.size());
+  VertexFaceMap vertex_faces;
+  vertex_faces.build(mesh);
+  return curvature_field(mesh, vertex_faces);
+}
+
+std::vector<double> curvature_field(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces) {
+  std::vector<double> curvature(mesh.positions.size());
+  parallel_map(curvature, [&](size_t v) {
+    return std::abs(2.0 * std::numbers::pi - angle_sum(mesh, vertex_faces, static_cast<uint32_t>(v)));
+  });
   std::vector<double> positive;
-  for (size_t v = 0; v < angle_sum.size(); ++v) {
-    curvature[v] = std::abs(2.0 * std::numbers::pi - angle_sum[v]);
-    if (curvature[v] > 0.0) positive.push_back(curvature[v]);
+  for (double k : curvature) {
+    if (k > 0.0) positive.push_back(k);
   }
   if (positive.empty()) return curvature;
   const size_t c = positive.size();
   const size_t position = std::min(c - 1, static_cast<size_t>(std::floor(0.95 * static_cast<double>(c))));
   std::nth_element(positive.begin(), positive.begin() + static_cast<ptrdiff_t>(position), positive.end());
   const double reference = std::max(positive[position], 1e-10);
-  for (double& k : curvature) k = std::clamp(k / reference, 0.0, 1.0);
+  parallel_for(0, curvature.size(), [&](size_t v) { curvature[v] = std::clamp(curvature[v] / reference, 0.0, 1.0); });
   return curvature;
 }
 
@@ -626,9 +552,8 @@ uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& ru
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_for(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, ws, rule);
   const std::vector<EdgeCandidate> candidates = collapse_candidates(mesh, ws, rule, curvature);
-  ws.vertex_faces.build(mesh);
   ws.touched.clear();
   uint64_t collapses = 0;
   for (const EdgeCandidate& candidate : candidates) {
