@@ -9,9 +9,9 @@
 namespace vorrel {
 namespace {
 
-// Each triangle range of a vertex-face build keeps one counter per vertex, so
-// ranges are only worth it when they are much longer than a few thousand
-// triangles, and a handful of them keeps the counters small.
+// Each triangle range of a bucket fill keeps one cursor per bucket, so ranges
+// are only worth it when they are much longer than a few thousand triangles,
+// and a handful of them keeps the cursors small.
 constexpr size_t kMinTrianglesPerRange = 16384;
 constexpr size_t kMaxTriangleRanges = 8;
 
@@ -19,24 +19,50 @@ size_t triangle_range_count(size_t triangles) {
   return std::clamp<size_t>(std::min(worker_count(), triangles / kMinTrianglesPerRange), 1, kMaxTriangleRanges);
 }
 
-// fn(hi, t) for every half-edge of v's live triangles whose smaller endpoint
-// is v, triangles in increasing order. `faces` lists a triangle once per
-// corner, so repeats (always adjacent) are skipped.
-template <class Fn>
-void for_each_half_edge_from(const RemeshMesh& mesh, std::span<const uint32_t> faces, uint32_t v, Fn&& fn) {
-  for (size_t i = 0; i < faces.size(); ++i) {
-    if (i > 0 && faces[i] == faces[i - 1]) continue;
-    const Triangle& tri = mesh.triangles[faces[i]];
-    for (int j = 0; j < 3; ++j) {
-      const uint32_t x = tri[j], y = tri[(j + 1) % 3];
-      if (std::min(x, y) == v) fn(std::max(x, y), faces[i]);
-    }
-  }
-}
-
 // Turns per-slot counts in values[1..n] into start offsets in place.
 void prefix_sum(std::vector<uint64_t>& values) {
   for (size_t i = 1; i < values.size(); ++i) values[i] += values[i - 1];
+}
+
+// A counting sort of the items the live triangles emit into `buckets`
+// buckets: emit(t, put) calls put(bucket, item) for each item of triangle t.
+// Consecutive triangle ranges are counted and filled in parallel, each into
+// its own slots of every bucket, so every bucket lists its items in triangle
+// order. `cursor` is scratch.
+template <class Item, class Emit>
+void fill_buckets(const RemeshMesh& mesh, size_t buckets, Emit&& emit, std::vector<uint64_t>& start,
+                  std::vector<uint64_t>& cursor, std::vector<Item>& items) {
+  const size_t m = mesh.triangles.size();
+  const size_t ranges = triangle_range_count(m);
+  const auto range_begin = [&](size_t r) { return m * r / ranges; };
+  const auto for_each_live = [&](size_t r, auto&& fn) {
+    for (size_t t = range_begin(r); t < range_begin(r + 1); ++t) {
+      if (mesh.is_live(static_cast<uint32_t>(t))) fn(static_cast<uint32_t>(t));
+    }
+  };
+  // Counts, then fill cursors, of range r for bucket b at r·buckets + b.
+  cursor.resize(ranges * buckets);
+  parallel_for(0, ranges, [&](size_t r) {
+    uint64_t* count = cursor.data() + r * buckets;
+    std::fill(count, count + buckets, 0);
+    for_each_live(r, [&](uint32_t t) { emit(t, [&](uint32_t b, const Item&) { ++count[b]; }); });
+  });
+  start.resize(buckets + 1);
+  uint64_t total = 0;
+  for (size_t b = 0; b < buckets; ++b) {
+    start[b] = total;
+    for (size_t r = 0; r < ranges; ++r) {
+      const uint64_t count = cursor[r * buckets + b];
+      cursor[r * buckets + b] = total;
+      total += count;
+    }
+  }
+  start[buckets] = total;
+  items.resize(total);
+  parallel_for(0, ranges, [&](size_t r) {
+    uint64_t* next = cursor.data() + r * buckets;
+    for_each_live(r, [&](uint32_t t) { emit(t, [&](uint32_t b, const Item& item) { items[next[b]++] = item; }); });
+  });
 }
 
 }  // namespace
@@ -54,66 +80,37 @@ uint64_t RemeshMesh::live_count() const {
 }
 
 void VertexFaceMap::build(const RemeshMesh& mesh) {
-  const size_t n = mesh.positions.size(), m = mesh.triangles.size();
-  const size_t ranges = triangle_range_count(m);
-  const auto range_begin = [&](size_t r) { return m * r / ranges; };
-  // Counts, then fill cursors, of range r for vertex v at r·n + v.
-  range_cursor_.assign(ranges * n, 0);
-  parallel_for(0, ranges, [&](size_t r) {
-    uint64_t* count = range_cursor_.data() + r * n;
-    for (size_t t = range_begin(r); t < range_begin(r + 1); ++t) {
-      if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-      for (uint32_t c : mesh.triangles[t]) ++count[c];
-    }
-  });
-  start_.resize(n + 1);
-  uint64_t total = 0;
-  for (size_t v = 0; v < n; ++v) {
-    start_[v] = total;
-    for (size_t r = 0; r < ranges; ++r) {
-      const uint64_t count = range_cursor_[r * n + v];
-      range_cursor_[r * n + v] = total;
-      total += count;
-    }
-  }
-  start_[n] = total;
-  faces_.resize(total);
-  parallel_for(0, ranges, [&](size_t r) {
-    uint64_t* cursor = range_cursor_.data() + r * n;
-    for (size_t t = range_begin(r); t < range_begin(r + 1); ++t) {
-      if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-      for (uint32_t c : mesh.triangles[t]) faces_[cursor[c]++] = static_cast<uint32_t>(t);
-    }
-  });
+  fill_buckets(
+      mesh, mesh.positions.size(),
+      [&](uint32_t t, auto&& put) {
+        for (uint32_t c : mesh.triangles[t]) put(c, t);
+      },
+      start_, cursor_, faces_);
 }
 
 void EdgeFaceMap::build(const RemeshMesh& mesh) {
-  own_vertex_faces_.build(mesh);
-  build(mesh, own_vertex_faces_);
-}
-
-void EdgeFaceMap::build(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces) {
-  const size_t n = vertex_faces.vertex_count();
-  bucket_start_.assign(n + 1, 0);
+  const size_t n = mesh.positions.size();
+  fill_buckets(
+      mesh, n,
+      [&](uint32_t t, auto&& put) {
+        const Triangle& tri = mesh.triangles[t];
+        for (int i = 0; i < 3; ++i) {
+          const uint32_t x = tri[i], y = tri[(i + 1) % 3];
+          put(std::min(x, y), HalfEdge{std::max(x, y), t});
+        }
+      },
+      bucket_start_, cursor_, half_edges_);
+  edge_start_.resize(n + 1);
+  edge_start_[0] = 0;
   parallel_for(0, n, [&](size_t v) {
-    uint64_t count = 0;
-    for_each_half_edge_from(mesh, vertex_faces.faces(static_cast<uint32_t>(v)), static_cast<uint32_t>(v),
-                            [&](uint32_t, uint32_t) { ++count; });
-    bucket_start_[v + 1] = count;
-  });
-  prefix_sum(bucket_start_);
-  half_edges_.resize(bucket_start_[n]);
-  edge_start_.assign(n + 1, 0);
-  parallel_for(0, n, [&](size_t v) {
-    edge_start_[v + 1] = gather_half_edges(mesh, vertex_faces, static_cast<uint32_t>(v));
+    edge_start_[v + 1] = sort_bucket(half_edges_.data() + bucket_start_[v], half_edges_.data() + bucket_start_[v + 1]);
   });
   prefix_sum(edge_start_);
   lo_.resize(edge_start_[n]);
   hi_.resize(edge_start_[n]);
   face_start_.resize(edge_start_[n] + 1);
   faces_.resize(bucket_start_[n]);
-  // Face lists are the sorted buckets laid end to end, so a half-edge's slot
-  // is also its face's slot.
+  // Face lists are the sorted buckets laid end to end.
   parallel_for(0, n, [&](size_t v) {
     uint64_t e = edge_start_[v];
     for (uint64_t i = bucket_start_[v]; i < bucket_start_[v + 1]; ++i) {
@@ -128,13 +125,21 @@ void EdgeFaceMap::build(const RemeshMesh& mesh, const VertexFaceMap& vertex_face
   face_start_.back() = faces_.size();
 }
 
-// Fills v's bucket with its half-edges sorted by larger endpoint and face;
-// returns the number of distinct edges among them.
-uint64_t EdgeFaceMap::gather_half_edges(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v) {
-  HalfEdge* first = half_edges_.data() + bucket_start_[v];
-  HalfEdge* last = first;
-  for_each_half_edge_from(mesh, vertex_faces.faces(v), v, [&](uint32_t hi, uint32_t t) { *last++ = {hi, t}; });
-  std::sort(first, last, [](HalfEdge x, HalfEdge y) { return x.hi != y.hi ? x.hi < y.hi : x.face < y.face; });
+// Sorts one bucket, filled in triangle order, by larger endpoint and face;
+// returns the number of distinct edges in it. Most buckets hold a handful of
+// half-edges, for which a stable insertion sort on the endpoint (keeping the
+// faces increasing) is the cheapest; a vertex of high valence gets a full sort.
+uint64_t EdgeFaceMap::sort_bucket(HalfEdge* first, HalfEdge* last) {
+  constexpr ptrdiff_t kShortBucket = 32;
+  if (last - first > kShortBucket) {
+    std::sort(first, last, [](HalfEdge x, HalfEdge y) { return x.hi != y.hi ? x.hi < y.hi : x.face < y.face; });
+  }
+  for (HalfEdge* h = first; h != last; ++h) {
+    const HalfEdge moving = *h;
+    HalfEdge* at = h;
+    for (; at != first && at[-1].hi > moving.hi; --at) *at = at[-1];
+    *at = moving;
+  }
   uint64_t edges = 0;
   for (const HalfEdge* h = first; h != last; ++h) edges += (h == first || h[-1].hi != h->hi) ? 1 : 0;
   return edges;

@@ -27,10 +27,7 @@ struct RemeshMesh {
 // arrays; a triangle that repeats a corner is listed once per corner.
 class VertexFaceMap {
  public:
-  // A counting sort over a few consecutive triangle ranges at once; each
-  // range fills its own slots of every list, so lists stay in index order.
   void build(const RemeshMesh& mesh);
-  uint64_t vertex_count() const { return start_.empty() ? 0 : start_.size() - 1; }
   std::span<const uint32_t> faces(uint32_t v) const {
     if (v + uint64_t{1} >= start_.size()) return {};
     return {faces_.data() + start_[v], faces_.data() + start_[v + 1]};
@@ -38,7 +35,7 @@ class VertexFaceMap {
 
  private:
   std::vector<uint64_t> start_;
-  std::vector<uint64_t> range_cursor_;  // per triangle range and vertex
+  std::vector<uint64_t> cursor_;
   std::vector<uint32_t> faces_;
 };
 
@@ -48,10 +45,8 @@ class EdgeFaceMap {
  public:
   static constexpr uint64_t kNone = ~uint64_t{0};
 
-  // Gathers each vertex's edges to larger vertices from its triangles, all
-  // vertices in parallel; `vertex_faces` must be built from the same mesh.
-  void build(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces);
-  // As above with a vertex-face map of its own.
+  // Buckets the half-edges on their smaller endpoint (a counting sort), so
+  // building is linear and allocates nothing once the buffers have grown.
   void build(const RemeshMesh& mesh);
   // Only the edges of the listed triangles (live, in increasing index order),
   // at a cost in the list's length rather than the mesh's size. An edge every
@@ -74,13 +69,13 @@ class EdgeFaceMap {
   struct KeyedHalfEdge {
     uint32_t lo, hi, face;
   };
-  uint64_t gather_half_edges(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v);
+  static uint64_t sort_bucket(HalfEdge* first, HalfEdge* last);
   void append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted);
 
-  VertexFaceMap own_vertex_faces_;
   std::vector<uint64_t> bucket_start_;  // half-edges by smaller endpoint
-  std::vector<uint64_t> edge_start_;    // edges by smaller endpoint; empty after build_from
+  std::vector<uint64_t> cursor_;
   std::vector<HalfEdge> half_edges_;
+  std::vector<uint64_t> edge_start_;    // edges by smaller endpoint; empty after build_from
   std::vector<KeyedHalfEdge> keyed_;
   std::vector<uint32_t> lo_, hi_;
   std::vector<uint64_t> face_start_;

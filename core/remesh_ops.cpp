@@ -57,8 +57,23 @@ uint64_t live_face_count(const RemeshMesh& mesh, std::span<const uint32_t> faces
   return static_cast<uint64_t>(std::count_if(faces.begin(), faces.end(), [&](uint32_t t) { return mesh.is_live(t); }));
 }
 
+// Up to this many neighbours a linear search dedupes faster than sorting.
+constexpr size_t kShortRing = 32;
+
+// The size of ring(v), counted without sorting while the ring is short.
 uint32_t valence(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& scratch) {
-  ring(mesh, vertex_faces, v, scratch);
+  scratch.clear();
+  for (uint32_t t : vertex_faces.faces(v)) {
+    if (!mesh.is_live(t)) continue;
+    for (uint32_t c : mesh.triangles[t]) {
+      if (c == v || contains(scratch, c)) continue;
+      if (scratch.size() == kShortRing) {
+        ring(mesh, vertex_faces, v, scratch);
+        return static_cast<uint32_t>(scratch.size());
+      }
+      scratch.push_back(c);
+    }
+  }
   return static_cast<uint32_t>(scratch.size());
 }
 
@@ -72,35 +87,43 @@ void append_triangle(RemeshMesh& mesh, Triangle t) {
   mesh.removed.push_back(0);
 }
 
-// Edges scanned per task when collecting candidates; each block's finds are
-// appended in block order, so the list stays in key order.
-constexpr uint64_t kCandidateBlock = 4096;
+// Indices scanned per task by append_where.
+constexpr size_t kScanBlock = 4096;
+
+// Appends to `out` the values pick(i) has for i in [begin, end), in index
+// order: blocks are scanned in parallel and their finds appended in block order.
+template <class T, class Pick>
+void append_where(size_t begin, size_t end, std::vector<T>& out, Pick&& pick) {
+  if (begin >= end) return;
+  const size_t blocks = (end - begin + kScanBlock - 1) / kScanBlock;
+  const std::vector<std::vector<T>> found = parallel_collect<std::vector<T>>(blocks, [&](size_t block) {
+    std::vector<T> kept;
+    for (size_t i = begin + block * kScanBlock; i < std::min(end, begin + (block + 1) * kScanBlock); ++i) {
+      if (std::optional<T> value = pick(i)) kept.push_back(*value);
+    }
+    return kept;
+  });
+  for (const std::vector<T>& block : found) out.insert(out.end(), block.begin(), block.end());
+}
 
 // Returns the edges of ws.edges (in key order) whose endpoints and length
 // satisfy `keep`.
 template <class Keep>
 std::vector<EdgeCandidate> mapped_edges_where(const RemeshMesh& mesh, const RemeshWorkspace& ws, Keep&& keep) {
-  const uint64_t edges = ws.edges.size();
-  const uint64_t blocks = (edges + kCandidateBlock - 1) / kCandidateBlock;
-  const std::vector<std::vector<EdgeCandidate>> found =
-      parallel_collect<std::vector<EdgeCandidate>>(blocks, [&](size_t block) {
-        std::vector<EdgeCandidate> kept;
-        for (uint64_t e = block * kCandidateBlock; e < std::min(edges, (block + 1) * kCandidateBlock); ++e) {
-          const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
-          const double length = edge_length(mesh, a, b);
-          if (keep(a, b, length)) kept.push_back({length, e});
-        }
-        return kept;
-      });
   std::vector<EdgeCandidate> candidates;
-  for (const std::vector<EdgeCandidate>& block : found) candidates.insert(candidates.end(), block.begin(), block.end());
+  append_where(0, ws.edges.size(), candidates, [&](size_t e) -> std::optional<EdgeCandidate> {
+    const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
+    const double length = edge_length(mesh, a, b);
+    if (!keep(a, b, length)) return {};
+    return EdgeCandidate{length, e};
+  });
   return candidates;
 }
 
 // Builds ws.vertex_faces and ws.edges from the current mesh.
 void build_maps(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.vertex_faces.build(mesh);
-  ws.edges.build(mesh, ws.vertex_faces);
+  ws.edges.build(mesh);
 }
 
 // Builds both maps and returns the edges (in key order) whose endpoints and
@@ -231,11 +254,10 @@ bool has_split_edge(const RemeshMesh& mesh, const LengthRule& rule, const Triang
 void update_split_triangles(const RemeshMesh& mesh, const LengthRule& rule, size_t first_new,
                             std::vector<uint32_t>& listed) {
   std::erase_if(listed, [&](uint32_t t) { return !mesh.is_live(t); });
-  for (size_t t = first_new; t < mesh.triangles.size(); ++t) {
-    if (mesh.is_live(static_cast<uint32_t>(t)) && has_split_edge(mesh, rule, mesh.triangles[t])) {
-      listed.push_back(static_cast<uint32_t>(t));
-    }
-  }
+  append_where(first_new, mesh.triangles.size(), listed, [&](size_t t) -> std::optional<uint32_t> {
+    if (!mesh.is_live(static_cast<uint32_t>(t)) || !has_split_edge(mesh, rule, mesh.triangles[t])) return {};
+    return static_cast<uint32_t>(t);
+  });
 }
 
 // Every live triangle with a split edge is listed, so mapping only the listed
@@ -282,7 +304,8 @@ bool improves_valence(const std::vector<uint32_t>& valence, uint32_t a, uint32_t
 // Edges of fewer than two live triangles fix both their ends; several edges
 // may mark one vertex, each storing the same 1.
 void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
-  ws.fixed.assign(mesh.positions.size(), 0);
+  ws.fixed.resize(mesh.positions.size());
+  parallel_for(0, ws.fixed.size(), [&](size_t v) { ws.fixed[v] = 0; });
   parallel_for(0, ws.edges.size(), [&](size_t e) {
     const uint32_t lo = ws.edges.lo(e), hi = ws.edges.hi(e);
     if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) return;
@@ -298,6 +321,22 @@ Vec3 vertex_normal_sum(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces
   Vec3 sum{};
   for (uint32_t t : vertex_faces.faces(v)) sum += face_normal(mesh, mesh.triangles[t]);
   return sum;
+}
+
+// v moved by `weight` towards the centre of its ring, along the tangent
+// plane of its normal; v itself when its ring is empty.
+Vec3 umbrella_step(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, double weight,
+                   std::vector<uint32_t>& neighbours) {
+  ring(mesh, vertex_faces, v, neighbours);
+  if (neighbours.empty()) return mesh.positions[v];
+  Vec3 centre{};
+  for (uint32_t w : neighbours) centre += mesh.positions[w];
+  centre = centre / static_cast<double>(neighbours.size());
+  const Vec3 d = weight * (centre - mesh.positions[v]);
+  Vec3 n = vertex_normal_sum(mesh, vertex_faces, v);
+  const double length = norm(n);
+  if (length > 1e-12) n = n / length;
+  return mesh.positions[v] + d - n * dot(n, d);
 }
 
 uint64_t remove_inverted(RemeshMesh& mesh, RemeshWorkspace& ws) {
@@ -441,11 +480,12 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
   build_maps(mesh, ws);
   // Valences as ring() would give them at query time: a flip removes two
   // triangles listed only for its four vertices, so only those are refreshed.
-  ws.valence.assign(mesh.positions.size(), 0);
-  parallel_for_chunks(0, indexable_vertex_count(mesh), [&](size_t first, size_t last) {
+  const size_t indexable = indexable_vertex_count(mesh);
+  ws.valence.resize(mesh.positions.size());
+  parallel_for_chunks(0, mesh.positions.size(), [&](size_t first, size_t last) {
     std::vector<uint32_t> scratch;
     for (size_t v = first; v < last; ++v) {
-      ws.valence[v] = valence(mesh, ws.vertex_faces, static_cast<uint32_t>(v), scratch);
+      ws.valence[v] = v < indexable ? valence(mesh, ws.vertex_faces, static_cast<uint32_t>(v), scratch) : 0;
     }
   });
 
@@ -483,23 +523,15 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
 void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
   build_maps(mesh, ws);
   mark_boundary_vertices(mesh, ws);
-  ws.relaxed.assign(mesh.positions.begin(), mesh.positions.end());
+  const size_t indexable = indexable_vertex_count(mesh);
+  ws.relaxed.resize(mesh.positions.size());
   // Each step reads the positions from before the pass only.
-  parallel_for_chunks(0, indexable_vertex_count(mesh), [&](size_t first, size_t last) {
+  parallel_for_chunks(0, mesh.positions.size(), [&](size_t first, size_t last) {
     std::vector<uint32_t> neighbours;
-    for (size_t i = first; i < last; ++i) {
-      const uint32_t v = static_cast<uint32_t>(i);
-      if (ws.fixed[v]) continue;
-      ring(mesh, ws.vertex_faces, v, neighbours);
-      if (neighbours.empty()) continue;
-      Vec3 centre{};
-      for (uint32_t w : neighbours) centre += mesh.positions[w];
-      centre = centre / static_cast<double>(neighbours.size());
-      const Vec3 d = weight * (centre - mesh.positions[v]);
-      Vec3 n = vertex_normal_sum(mesh, ws.vertex_faces, v);
-      const double length = norm(n);
-      if (length > 1e-12) n = n / length;
-      ws.relaxed[v] = mesh.positions[v] + d - n * dot(n, d);
+    for (size_t v = first; v < last; ++v) {
+      ws.relaxed[v] = v < indexable && !ws.fixed[v]
+                          ? umbrella_step(mesh, ws.vertex_faces, static_cast<uint32_t>(v), weight, neighbours)
+                          : mesh.positions[v];
     }
   });
   mesh.positions.swap(ws.relaxed);
