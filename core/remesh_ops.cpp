@@ -281,25 +281,59 @@ uint64_t uniform_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const Length
   }
 }
 
-// Whether flipping edge (b, c) of live triangle t0 to the diagonal (a, g) would
-// turn a new triangle against t0; fills the two new triangles either way.
-bool flip_folds_over(const RemeshMesh& mesh, uint32_t t0, uint32_t a, uint32_t g, uint32_t b, uint32_t c,
-                     Triangle& first, Triangle& second) {
-  const Triangle& old = mesh.triangles[t0];
-  const uint32_t u = runs_from(old, b, c) ? b : c;
-  const uint32_t v = u == b ? c : b;
-  first = {a, g, v};
-  second = {g, a, u};
-  const Vec3 n0 = face_normal(mesh, old);
+// The quad of map edge e, when it has exactly two live triangles with
+// distinct opposite corners.
+std::optional<FlipQuad> flip_quad(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e) {
+  const uint32_t b = edges.lo(e), c = edges.hi(e);
+  uint32_t live[2];
+  uint64_t live_count = 0;
+  for (uint32_t t : edges.faces(e)) {
+    if (!mesh.is_live(t)) continue;
+    if (live_count < 2) live[live_count] = t;
+    ++live_count;
+  }
+  if (b == c || live_count != 2) return std::nullopt;
+  const std::optional<uint32_t> a = third_corner(mesh.triangles[live[0]], b, c);
+  const std::optional<uint32_t> g = third_corner(mesh.triangles[live[1]], b, c);
+  // Equal opposite corners would make the new diagonal a loop.
+  if (!a || !g || *a == *g) return std::nullopt;
+  return FlipQuad{b, c, *a, *g, live[0], live[1]};
+}
+
+// The two triangles replacing the quad's, wound like t0.
+std::pair<Triangle, Triangle> flipped_triangles(const RemeshMesh& mesh, const FlipQuad& q) {
+  const uint32_t u = runs_from(mesh.triangles[q.t0], q.b, q.c) ? q.b : q.c;
+  const uint32_t v = u == q.b ? q.c : q.b;
+  return {{q.a, q.g, v}, {q.g, q.a, u}};
+}
+
+// Whether a new triangle would turn against t0.
+bool flip_folds_over(const RemeshMesh& mesh, const FlipQuad& q) {
+  const auto [first, second] = flipped_triangles(mesh, q);
+  const Vec3 n0 = face_normal(mesh, mesh.triangles[q.t0]);
   return dot(face_normal(mesh, first), n0) < 0.0 || dot(face_normal(mesh, second), n0) < 0.0;
 }
 
-bool improves_valence(const std::vector<uint32_t>& valence, uint32_t a, uint32_t g, uint32_t b, uint32_t c) {
+// Whether the flip brings the four valences closer to 6; valence_of(v) gives
+// the valence of v.
+template <class ValenceOf>
+bool improves_valence(const FlipQuad& q, ValenceOf&& valence_of) {
   auto off = [](uint32_t value, int ideal) { return std::abs(static_cast<int64_t>(value) - ideal); };
-  const int64_t before = off(valence[b], 6) + off(valence[c], 6) + off(valence[a], 6) + off(valence[g], 6);
-  const int64_t after = off(valence[b], 7) + off(valence[c], 7) + off(valence[a], 5) + off(valence[g], 5);
+  const uint32_t vb = valence_of(q.b), vc = valence_of(q.c), va = valence_of(q.a), vg = valence_of(q.g);
+  const int64_t before = off(vb, 6) + off(vc, 6) + off(va, 6) + off(vg, 6);
+  const int64_t after = off(vb, 7) + off(vc, 7) + off(va, 5) + off(vg, 5);
   return after < before;
 }
+
+// Whether the quad is flipped: its new diagonal is not a mapped edge with a
+// live triangle, the valences improve and no triangle folds over.
+template <class ValenceOf>
+bool flip_wanted(const RemeshMesh& mesh, const EdgeFaceMap& edges, const FlipQuad& q, ValenceOf&& valence_of) {
+  const uint64_t diagonal = edges.find(q.a, q.g);
+  if (diagonal != EdgeFaceMap::kNone && live_face_count(mesh, edges.faces(diagonal)) > 0) return false;
+  return improves_valence(q, valence_of) && !flip_folds_over(mesh, q);
+}
+
 
 // Edges of fewer than two live triangles fix both their ends; several edges
 // may mark one vertex, each storing the same 1.
@@ -476,45 +510,65 @@ bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b
   return true;
 }
 
+// Flips are committed one by one in edge order, each seeing the ones before.
+// A flip changes the liveness only of its two triangles and the valences only
+// of its four vertices, so an edge whose own vertices and opposite corners no
+// flip has involved yet still gets the verdict it had at the start of the
+// pass; those verdicts are worked out for all edges in parallel first, and
+// only edges near an earlier flip are judged again in sequence.
 uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
   build_maps(mesh, ws);
   // Valences as ring() would give them at query time: a flip removes two
-  // triangles listed only for its four vertices, so only those are refreshed.
+  // triangles listed only for its four vertices, so only those go stale.
   const size_t indexable = indexable_vertex_count(mesh);
   ws.valence.resize(mesh.positions.size());
+  ws.stale.resize(mesh.positions.size());
   parallel_for_chunks(0, mesh.positions.size(), [&](size_t first, size_t last) {
     std::vector<uint32_t> scratch;
     for (size_t v = first; v < last; ++v) {
       ws.valence[v] = v < indexable ? valence(mesh, ws.vertex_faces, static_cast<uint32_t>(v), scratch) : 0;
+      ws.stale[v] = 0;
     }
   });
+  const auto start_valence = [&](uint32_t v) { return ws.valence[v]; };
+  ws.flip_plans.resize(ws.edges.size());
+  parallel_for(0, ws.edges.size(), [&](size_t e) {
+    const std::optional<FlipQuad> quad = flip_quad(mesh, ws.edges, e);
+    ws.flip_plans[e] = quad ? FlipPlan{*quad, 1, flip_wanted(mesh, ws.edges, *quad, start_valence) ? uint8_t{1} : uint8_t{0}}
+                            : FlipPlan{{}, 0, 0};
+  });
 
+  const auto current_valence = [&](uint32_t v) {
+    if (ws.stale[v]) {
+      ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+      ws.stale[v] = 0;
+    }
+    return ws.valence[v];
+  };
+  ws.touched.clear();  // the vertices of the flips so far
   uint64_t flips = 0;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t b = ws.edges.lo(e), c = ws.edges.hi(e);
-    uint32_t live[2];
-    uint64_t live_count = 0;
-    for (uint32_t t : ws.edges.faces(e)) {
-      if (!mesh.is_live(t)) continue;
-      if (live_count < 2) live[live_count] = t;
-      ++live_count;
+    const FlipPlan& plan = ws.flip_plans[e];
+    const FlipQuad& q = plan.quad;
+    const bool as_planned = !ws.touched.contains(ws.edges.lo(e)) && !ws.touched.contains(ws.edges.hi(e)) &&
+                            (!plan.has_quad || (!ws.touched.contains(q.a) && !ws.touched.contains(q.g)));
+    std::optional<FlipQuad> quad;
+    if (as_planned) {
+      if (!plan.flips) continue;
+      quad = q;
+    } else {
+      quad = flip_quad(mesh, ws.edges, e);
+      if (!quad || !flip_wanted(mesh, ws.edges, *quad, current_valence)) continue;
     }
-    if (b == c || live_count != 2) continue;
-    const std::optional<uint32_t> a = third_corner(mesh.triangles[live[0]], b, c);
-    const std::optional<uint32_t> g = third_corner(mesh.triangles[live[1]], b, c);
-    // Equal opposite corners would make the new diagonal a loop.
-    if (!a || !g || *a == *g) continue;
-    const uint64_t diagonal = ws.edges.find(*a, *g);
-    if (diagonal != EdgeFaceMap::kNone && live_face_count(mesh, ws.edges.faces(diagonal)) > 0) continue;
-    if (!improves_valence(ws.valence, *a, *g, b, c)) continue;
-    Triangle first, second;
-    if (flip_folds_over(mesh, live[0], *a, *g, b, c, first, second)) continue;
-
-    mesh.removed[live[0]] = 1;
-    mesh.removed[live[1]] = 1;
+    const auto [first, second] = flipped_triangles(mesh, *quad);
+    mesh.removed[quad->t0] = 1;
+    mesh.removed[quad->t1] = 1;
     append_triangle(mesh, first);
     append_triangle(mesh, second);
-    for (uint32_t v : {*a, *g, b, c}) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+    for (uint32_t v : {quad->a, quad->g, quad->b, quad->c}) {
+      ws.touched.insert(v);
+      ws.stale[v] = 1;
+    }
     ++flips;
   }
   return flips;

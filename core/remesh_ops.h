@@ -31,6 +31,19 @@ class TouchedSet {
   uint32_t current_ = 1;
 };
 
+// Edge (b, c) with its two live triangles t0 and t1 and their opposite
+// corners a and g.
+struct FlipQuad {
+  uint32_t b, c, a, g, t0, t1;
+};
+
+// The verdict of a flip pass on one map edge, taken at the start of the pass.
+struct FlipPlan {
+  FlipQuad quad;
+  uint8_t has_quad;
+  uint8_t flips;
+};
+
 // One per remesh call; every pass reuses these buffers.
 struct RemeshWorkspace {
   EdgeFaceMap edges;
@@ -38,6 +51,8 @@ struct RemeshWorkspace {
   TouchedSet touched;
   std::vector<uint32_t> ring_a, ring_b, noted;
   std::vector<uint32_t> valence;
+  std::vector<uint8_t> stale;  // valence entries to recount before use
+  std::vector<FlipPlan> flip_plans;
   std::vector<uint8_t> fixed;
   std::vector<Vec3> normals, relaxed;
 };
