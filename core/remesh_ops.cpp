@@ -325,15 +325,35 @@ bool improves_valence(const FlipQuad& q, ValenceOf&& valence_of) {
   return after < before;
 }
 
+// Whether `edge` is a map edge (not kNone) with a live triangle.
+bool in_use(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t edge) {
+  return edge != EdgeFaceMap::kNone && live_face_count(mesh, edges.faces(edge)) > 0;
+}
+
 // Whether the quad is flipped: its new diagonal is not a mapped edge with a
 // live triangle, the valences improve and no triangle folds over.
 template <class ValenceOf>
 bool flip_wanted(const RemeshMesh& mesh, const EdgeFaceMap& edges, const FlipQuad& q, ValenceOf&& valence_of) {
-  const uint64_t diagonal = edges.find(q.a, q.g);
-  if (diagonal != EdgeFaceMap::kNone && live_face_count(mesh, edges.faces(diagonal)) > 0) return false;
-  return improves_valence(q, valence_of) && !flip_folds_over(mesh, q);
+  return !in_use(mesh, edges, edges.find(q.a, q.g)) && improves_valence(q, valence_of) && !flip_folds_over(mesh, q);
 }
 
+// Removal is the only change a flip pass makes to mapped triangles, so live
+// face counts only fall: an edge with fewer than two live triangles, or two
+// that make no quad, stays unflippable, and a quad stays the same while both
+// its triangles live. Only an edge with more than two live triangles can turn
+// into a quad later.
+FlipPlan plan_flip(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e) {
+  uint64_t live = 0;
+  for (uint32_t t : edges.faces(e)) live += mesh.is_live(t) ? 1 : 0;
+  if (live > 2 && edges.lo(e) != edges.hi(e)) return {.kind = FlipPlan::kRejudge};
+  const std::optional<FlipQuad> quad = flip_quad(mesh, edges, e);
+  if (!quad) return {.kind = FlipPlan::kNever};
+  const uint64_t diagonal = edges.find(quad->a, quad->g);
+  return {.quad = *quad,
+          .diagonal = in_use(mesh, edges, diagonal) ? diagonal : EdgeFaceMap::kNone,
+          .kind = FlipPlan::kQuad,
+          .folds = flip_folds_over(mesh, *quad)};
+}
 
 // Edges of fewer than two live triangles fix both their ends; several edges
 // may mark one vertex, each storing the same 1.
@@ -511,11 +531,9 @@ bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b
 }
 
 // Flips are committed one by one in edge order, each seeing the ones before.
-// A flip changes the liveness only of its two triangles and the valences only
-// of its four vertices, so an edge whose own vertices and opposite corners no
-// flip has involved yet still gets the verdict it had at the start of the
-// pass; those verdicts are worked out for all edges in parallel first, and
-// only edges near an earlier flip are judged again in sequence.
+// What does not change during the pass (the quad, whether it folds over, the
+// diagonal) is worked out for all edges in parallel first; the sequence then
+// checks only liveness and valences, which earlier flips change.
 uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
   build_maps(mesh, ws);
   // Valences as ring() would give them at query time: a flip removes two
@@ -530,13 +548,8 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
       ws.stale[v] = 0;
     }
   });
-  const auto start_valence = [&](uint32_t v) { return ws.valence[v]; };
   ws.flip_plans.resize(ws.edges.size());
-  parallel_for(0, ws.edges.size(), [&](size_t e) {
-    const std::optional<FlipQuad> quad = flip_quad(mesh, ws.edges, e);
-    ws.flip_plans[e] = quad ? FlipPlan{*quad, 1, flip_wanted(mesh, ws.edges, *quad, start_valence) ? uint8_t{1} : uint8_t{0}}
-                            : FlipPlan{{}, 0, 0};
-  });
+  parallel_for(0, ws.edges.size(), [&](size_t e) { ws.flip_plans[e] = plan_flip(mesh, ws.edges, e); });
 
   const auto current_valence = [&](uint32_t v) {
     if (ws.stale[v]) {
@@ -545,30 +558,27 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
     }
     return ws.valence[v];
   };
-  ws.touched.clear();  // the vertices of the flips so far
   uint64_t flips = 0;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
     const FlipPlan& plan = ws.flip_plans[e];
-    const FlipQuad& q = plan.quad;
-    const bool as_planned = !ws.touched.contains(ws.edges.lo(e)) && !ws.touched.contains(ws.edges.hi(e)) &&
-                            (!plan.has_quad || (!ws.touched.contains(q.a) && !ws.touched.contains(q.g)));
     std::optional<FlipQuad> quad;
-    if (as_planned) {
-      if (!plan.flips) continue;
+    if (plan.kind == FlipPlan::kQuad) {
+      const FlipQuad& q = plan.quad;
+      if (!mesh.is_live(q.t0) || !mesh.is_live(q.t1) || plan.folds) continue;
+      if (in_use(mesh, ws.edges, plan.diagonal) || !improves_valence(q, current_valence)) continue;
       quad = q;
-    } else {
+    } else if (plan.kind == FlipPlan::kRejudge) {
       quad = flip_quad(mesh, ws.edges, e);
       if (!quad || !flip_wanted(mesh, ws.edges, *quad, current_valence)) continue;
+    } else {
+      continue;
     }
     const auto [first, second] = flipped_triangles(mesh, *quad);
     mesh.removed[quad->t0] = 1;
     mesh.removed[quad->t1] = 1;
     append_triangle(mesh, first);
     append_triangle(mesh, second);
-    for (uint32_t v : {quad->a, quad->g, quad->b, quad->c}) {
-      ws.touched.insert(v);
-      ws.stale[v] = 1;
-    }
+    for (uint32_t v : {quad->a, quad->g, quad->b, quad->c}) ws.stale[v] = 1;
     ++flips;
   }
   return flips;

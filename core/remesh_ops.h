@@ -37,11 +37,13 @@ struct FlipQuad {
   uint32_t b, c, a, g, t0, t1;
 };
 
-// The verdict of a flip pass on one map edge, taken at the start of the pass.
+// What a flip pass finds out about one map edge before flipping any.
 struct FlipPlan {
-  FlipQuad quad;
-  uint8_t has_quad;
-  uint8_t flips;
+  enum Kind : uint8_t { kNever, kQuad, kRejudge };
+  FlipQuad quad{};
+  uint64_t diagonal = 0;  // the new diagonal's map edge if it had a live triangle, else EdgeFaceMap::kNone
+  Kind kind = kNever;
+  bool folds = false;
 };
 
 // One per remesh call; every pass reuses these buffers.
