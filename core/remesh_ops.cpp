@@ -58,23 +58,24 @@ uint64_t live_face_count(const RemeshMesh& mesh, std::span<const uint32_t> faces
 }
 
 // Up to this many neighbours a linear search dedupes faster than sorting.
-constexpr size_t kShortRing = 32;
+constexpr uint32_t kShortRing = 32;
 
 // The size of ring(v), counted without sorting while the ring is short.
 uint32_t valence(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& scratch) {
-  scratch.clear();
+  uint32_t seen[kShortRing];
+  uint32_t count = 0;
   for (uint32_t t : vertex_faces.faces(v)) {
     if (!mesh.is_live(t)) continue;
     for (uint32_t c : mesh.triangles[t]) {
-      if (c == v || contains(scratch, c)) continue;
-      if (scratch.size() == kShortRing) {
+      if (c == v || std::find(seen, seen + count, c) != seen + count) continue;
+      if (count == kShortRing) {
         ring(mesh, vertex_faces, v, scratch);
         return static_cast<uint32_t>(scratch.size());
       }
-      scratch.push_back(c);
+      seen[count++] = c;
     }
   }
-  return static_cast<uint32_t>(scratch.size());
+  return count;
 }
 
 uint32_t append_vertex(RemeshMesh& mesh, Vec3 p) {
