@@ -369,26 +369,34 @@ void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   });
 }
 
-// Sum of the unnormalised normals of v's live triangles, added in increasing
-// triangle order and once per corner v takes: the same additions, in the same
-// order, as scattering every triangle's normal to its corners in index order.
-Vec3 vertex_normal_sum(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v) {
+// The unnormalised normal of every live triangle (removed ones are not read).
+void compute_face_normals(const RemeshMesh& mesh, std::vector<Vec3>& face_normals) {
+  face_normals.resize(mesh.triangles.size());
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (mesh.is_live(static_cast<uint32_t>(t))) face_normals[t] = face_normal(mesh, mesh.triangles[t]);
+  });
+}
+
+// Sum of the normals of v's live triangles, added in increasing triangle
+// order and once per corner v takes: the same additions, in the same order,
+// as scattering every triangle's normal to its corners in index order.
+Vec3 vertex_normal_sum(const VertexFaceMap& vertex_faces, std::span<const Vec3> face_normals, uint32_t v) {
   Vec3 sum{};
-  for (uint32_t t : vertex_faces.faces(v)) sum += face_normal(mesh, mesh.triangles[t]);
+  for (uint32_t t : vertex_faces.faces(v)) sum += face_normals[t];
   return sum;
 }
 
 // v moved by `weight` towards the centre of its ring, along the tangent
 // plane of its normal; v itself when its ring is empty.
-Vec3 umbrella_step(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, double weight,
-                   std::vector<uint32_t>& neighbours) {
+Vec3 umbrella_step(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, std::span<const Vec3> face_normals,
+                   uint32_t v, double weight, std::vector<uint32_t>& neighbours) {
   ring(mesh, vertex_faces, v, neighbours);
   if (neighbours.empty()) return mesh.positions[v];
   Vec3 centre{};
   for (uint32_t w : neighbours) centre += mesh.positions[w];
   centre = centre / static_cast<double>(neighbours.size());
   const Vec3 d = weight * (centre - mesh.positions[v]);
-  Vec3 n = vertex_normal_sum(mesh, vertex_faces, v);
+  Vec3 n = vertex_normal_sum(vertex_faces, face_normals, v);
   const double length = norm(n);
   if (length > 1e-12) n = n / length;
   return mesh.positions[v] + d - n * dot(n, d);
@@ -396,8 +404,10 @@ Vec3 umbrella_step(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, ui
 
 uint64_t remove_inverted(RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.vertex_faces.build(mesh);
+  compute_face_normals(mesh, ws.face_normals);
   ws.normals.resize(mesh.positions.size());
-  parallel_map(ws.normals, [&](size_t v) { return vertex_normal_sum(mesh, ws.vertex_faces, static_cast<uint32_t>(v)); });
+  parallel_map(ws.normals,
+               [&](size_t v) { return vertex_normal_sum(ws.vertex_faces, ws.face_normals, static_cast<uint32_t>(v)); });
   // The normals are summed before any removal, and a test reads no other
   // triangle's flag, so the tests are independent.
   const uint64_t live_before = mesh.live_count();
@@ -405,7 +415,7 @@ uint64_t remove_inverted(RemeshMesh& mesh, RemeshWorkspace& ws) {
     if (!mesh.is_live(static_cast<uint32_t>(t))) return;
     const Triangle& tri = mesh.triangles[t];
     const Vec3 corners = ws.normals[tri[0]] + ws.normals[tri[1]] + ws.normals[tri[2]];
-    if (dot(face_normal(mesh, tri), corners) < 0.0) mesh.removed[t] = 1;
+    if (dot(ws.face_normals[t], corners) < 0.0) mesh.removed[t] = 1;
   });
   return live_before - mesh.live_count();
 }
@@ -588,6 +598,7 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
 void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
   build_maps(mesh, ws);
   mark_boundary_vertices(mesh, ws);
+  compute_face_normals(mesh, ws.face_normals);
   const size_t indexable = indexable_vertex_count(mesh);
   ws.relaxed.resize(mesh.positions.size());
   // Each step reads the positions from before the pass only.
@@ -595,7 +606,8 @@ void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
     std::vector<uint32_t> neighbours;
     for (size_t v = first; v < last; ++v) {
       ws.relaxed[v] = v < indexable && !ws.fixed[v]
-                          ? umbrella_step(mesh, ws.vertex_faces, static_cast<uint32_t>(v), weight, neighbours)
+                          ? umbrella_step(mesh, ws.vertex_faces, ws.face_normals, static_cast<uint32_t>(v), weight,
+                                          neighbours)
                           : mesh.positions[v];
     }
   });

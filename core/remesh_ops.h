@@ -56,7 +56,7 @@ struct RemeshWorkspace {
   std::vector<uint8_t> stale;  // valence entries to recount before use
   std::vector<FlipPlan> flip_plans;
   std::vector<uint8_t> fixed;
-  std::vector<Vec3> normals, relaxed;
+  std::vector<Vec3> face_normals, normals, relaxed;
 };
 
 // Local target edge length: a constant in the uniform driver; in the adaptive
