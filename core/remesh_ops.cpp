@@ -1,6 +1,7 @@
 #include "core/remesh_ops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -355,37 +356,16 @@ FlipPlan plan_flip(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e)
           .folds = flip_folds_over(mesh, *quad)};
 }
 
-// Whether v ends an edge (to another vertex) with fewer than two live
-// triangles, counting a triangle once per half-edge it has on the edge, as
-// the edge map lists them. `ends` is scratch.
-bool on_boundary(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& ends) {
-  ends.clear();
-  const std::span<const uint32_t> faces = vertex_faces.faces(v);
-  for (size_t i = 0; i < faces.size(); ++i) {
-    if ((i > 0 && faces[i] == faces[i - 1]) || !mesh.is_live(faces[i])) continue;  // listed once per corner
-    const Triangle& tri = mesh.triangles[faces[i]];
-    for (int j = 0; j < 3; ++j) {
-      const uint32_t x = tri[j], y = tri[(j + 1) % 3];
-      if (x != y && (x == v || y == v)) ends.push_back(x == v ? y : x);
-    }
-  }
-  std::sort(ends.begin(), ends.end());
-  for (size_t i = 0; i < ends.size();) {
-    size_t j = i;
-    while (j < ends.size() && ends[j] == ends[i]) ++j;
-    if (j - i < 2) return true;
-    i = j;
-  }
-  return false;
-}
-
+// Edges of fewer than two live triangles fix both their ends; several edges
+// may mark one vertex, each storing the same 1.
 void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.fixed.resize(mesh.positions.size());
-  parallel_for_chunks(0, ws.fixed.size(), [&](size_t first, size_t last) {
-    std::vector<uint32_t> ends;
-    for (size_t v = first; v < last; ++v) {
-      ws.fixed[v] = on_boundary(mesh, ws.vertex_faces, static_cast<uint32_t>(v), ends) ? 1 : 0;
-    }
+  parallel_for(0, ws.fixed.size(), [&](size_t v) { ws.fixed[v] = 0; });
+  parallel_for(0, ws.edges.size(), [&](size_t e) {
+    const uint32_t lo = ws.edges.lo(e), hi = ws.edges.hi(e);
+    if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) return;
+    std::atomic_ref<uint8_t>(ws.fixed[lo]).store(1, std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(ws.fixed[hi]).store(1, std::memory_order_relaxed);
   });
 }
 
@@ -616,7 +596,7 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
 }
 
 void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
-  ws.vertex_faces.build(mesh);
+  build_maps(mesh, ws);
   mark_boundary_vertices(mesh, ws);
   compute_face_normals(mesh, ws.face_normals);
   const size_t indexable = indexable_vertex_count(mesh);
