@@ -342,18 +342,21 @@ bool flip_wanted(const RemeshMesh& mesh, const EdgeFaceMap& edges, const FlipQua
 // face counts only fall: an edge with fewer than two live triangles, or two
 // that make no quad, stays unflippable, and a quad stays the same while both
 // its triangles live. Only an edge with more than two live triangles can turn
-// into a quad later.
-FlipPlan plan_flip(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e) {
+// into a quad later. The fold-over test is left for later unless the quad
+// improves the valences as they are now, since most quads never get that far.
+FlipPlan plan_flip(const RemeshMesh& mesh, const EdgeFaceMap& edges, const std::vector<uint32_t>& valence,
+                   uint64_t e) {
   uint64_t live = 0;
   for (uint32_t t : edges.faces(e)) live += mesh.is_live(t) ? 1 : 0;
   if (live > 2 && edges.lo(e) != edges.hi(e)) return {.kind = FlipPlan::kRejudge};
   const std::optional<FlipQuad> quad = flip_quad(mesh, edges, e);
   if (!quad) return {.kind = FlipPlan::kNever};
   const uint64_t diagonal = edges.find(quad->a, quad->g);
+  const bool improves = improves_valence(*quad, [&](uint32_t v) { return valence[v]; });
   return {.quad = *quad,
           .diagonal = in_use(mesh, edges, diagonal) ? diagonal : EdgeFaceMap::kNone,
           .kind = FlipPlan::kQuad,
-          .folds = flip_folds_over(mesh, *quad)};
+          .fold = !improves ? FlipPlan::kUntested : flip_folds_over(mesh, *quad) ? FlipPlan::kFolds : FlipPlan::kKeeps};
 }
 
 // Edges of fewer than two live triangles fix both their ends; several edges
@@ -543,7 +546,7 @@ bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b
 
 // Flips are committed one by one in edge order, each seeing the ones before.
 // What does not change during the pass (the quad, whether it folds over, the
-// diagonal) is worked out for all edges in parallel first; the sequence then
+// diagonal's map edge) is worked out for all edges in parallel first; the sequence then
 // checks only liveness and valences, which earlier flips change.
 uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
   build_maps(mesh, ws);
@@ -560,7 +563,7 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
     }
   });
   ws.flip_plans.resize(ws.edges.size());
-  parallel_for(0, ws.edges.size(), [&](size_t e) { ws.flip_plans[e] = plan_flip(mesh, ws.edges, e); });
+  parallel_for(0, ws.edges.size(), [&](size_t e) { ws.flip_plans[e] = plan_flip(mesh, ws.edges, ws.valence, e); });
 
   const auto current_valence = [&](uint32_t v) {
     if (ws.stale[v]) {
@@ -575,8 +578,9 @@ uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
     std::optional<FlipQuad> quad;
     if (plan.kind == FlipPlan::kQuad) {
       const FlipQuad& q = plan.quad;
-      if (!mesh.is_live(q.t0) || !mesh.is_live(q.t1) || plan.folds) continue;
+      if (!mesh.is_live(q.t0) || !mesh.is_live(q.t1) || plan.fold == FlipPlan::kFolds) continue;
       if (in_use(mesh, ws.edges, plan.diagonal) || !improves_valence(q, current_valence)) continue;
+      if (plan.fold == FlipPlan::kUntested && flip_folds_over(mesh, q)) continue;
       quad = q;
     } else if (plan.kind == FlipPlan::kRejudge) {
       quad = flip_quad(mesh, ws.edges, e);

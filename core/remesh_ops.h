@@ -40,10 +40,11 @@ struct FlipQuad {
 // What a flip pass finds out about one map edge before flipping any.
 struct FlipPlan {
   enum Kind : uint8_t { kNever, kQuad, kRejudge };
+  enum Fold : uint8_t { kUntested, kFolds, kKeeps };
   FlipQuad quad{};
   uint64_t diagonal = 0;  // the new diagonal's map edge if it had a live triangle, else EdgeFaceMap::kNone
   Kind kind = kNever;
-  bool folds = false;
+  Fold fold = kUntested;
 };
 
 // One per remesh call; every pass reuses these buffers.
