@@ -2,16 +2,21 @@
 // field stage times for a real scan.
 //
 //   volume_bench [OBJ]                 throughput and stage times (default: the bunny scan)
+//   volume_bench --field OBJ RES [N]  the distance field alone (close 1, band 2 cells, far field to
+//                                      one cell), N runs: the fastest build and far-field times and
+//                                      the peak resident bytes per cell the field added
 //   volume_bench --dump DIR OBJ RES    the pipeline's field of OBJ at RES (close 1, band 2 cells,
 //                                      iso one cell) for side-by-side runs of other libraries:
 //                                      DIR/field.f32 (values after the far field, x fastest),
 //                                      DIR/seeds.u8 (1 on band cells) and one line of key=value
 //                                      figures on stdout
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,15 +28,18 @@ using namespace vorrel;
 
 namespace {
 
-// Peak resident set size of this process in MiB, from /proc.
-double peak_resident_mib() {
+// A memory figure of this process in MiB from /proc/self/status: "VmHWM:"
+// (peak resident set size) or "VmRSS:" (resident set size now).
+double status_mib(const std::string& key) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    if (line.rfind(key, 0) == 0) return std::stod(line.substr(key.size())) / 1024.0;
   }
   return 0.0;
 }
+
+double peak_resident_mib() { return status_mib("VmHWM:"); }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -61,15 +69,24 @@ void bench_marching_cubes(uint64_t n) {
               mesh.positions.size(), mesh.indices.size());
 }
 
-void bench_distance_field(const Mesh& mesh, uint64_t voxel_res) {
-  auto start = std::chrono::steady_clock::now();
+// The pipeline's default field (close 1, band 2 cells) and the seconds its
+// build took; none, with the error printed, when it cannot be built.
+std::optional<DistanceField> build_default_field(const Mesh& mesh, uint64_t voxel_res, double& seconds) {
+  const auto start = std::chrono::steady_clock::now();
   auto field = build_distance_field(mesh.positions, mesh.indices, voxel_res, 1, 2.0);
-  const double build = seconds_since(start);
+  seconds = seconds_since(start);
   if (!field) {
     std::printf("error: %s\n", field.error().message.c_str());
-    return;
+    return std::nullopt;
   }
-  start = std::chrono::steady_clock::now();
+  return std::move(*field);
+}
+
+void bench_distance_field(const Mesh& mesh, uint64_t voxel_res) {
+  double build = 0.0;
+  std::optional<DistanceField> field = build_default_field(mesh, voxel_res, build);
+  if (!field) return;
+  auto start = std::chrono::steady_clock::now();
   compute_far_field(*field, field->cell_size);
   const double far = seconds_since(start);
   const double cells = double(field->nx * field->ny * field->nz);
@@ -78,6 +95,30 @@ void bench_distance_field(const Mesh& mesh, uint64_t voxel_res) {
               static_cast<unsigned long long>(voxel_res), static_cast<unsigned long long>(field->nx),
               static_cast<unsigned long long>(field->ny), static_cast<unsigned long long>(field->nz), build, far,
               cells * 13 / 1048576.0, peak_resident_mib());
+}
+
+// The peak is taken before any other large allocation of this process, so the
+// growth of the high-water mark over the resident size at the start is the
+// field's own peak.
+int bench_field_only(const Mesh& mesh, uint64_t voxel_res, int runs) {
+  const double base_mib = status_mib("VmRSS:");
+  double best_build = 1e30, best_far = 1e30, cells = 0.0, peak_mib = 0.0;
+  for (int run = 0; run < runs; ++run) {
+    double build = 0.0;
+    std::optional<DistanceField> field = build_default_field(mesh, voxel_res, build);
+    if (!field) return 1;
+    const auto start = std::chrono::steady_clock::now();
+    compute_far_field(*field, field->cell_size);
+    best_far = std::min(best_far, seconds_since(start));
+    best_build = std::min(best_build, build);
+    cells = double(field->nx * field->ny * field->nz);
+    if (run == 0) peak_mib = peak_resident_mib();
+  }
+  std::printf("distance field at %llu: %.0f cells, band + sign %.3f s, far field %.3f s (fastest of %d), "
+              "peak %.1f B/cell over the start\n",
+              static_cast<unsigned long long>(voxel_res), cells, best_build, best_far, runs,
+              (peak_mib - base_mib) * 1048576.0 / cells);
+  return 0;
 }
 
 template <class T>
@@ -89,18 +130,14 @@ bool write_raw(const std::string& path, const std::vector<T>& data) {
 
 // The same field, far field and extraction as the proxy pipeline's defaults.
 int dump_field(const std::string& dir, const Mesh& mesh, uint64_t voxel_res) {
-  auto start = std::chrono::steady_clock::now();
-  auto built = build_distance_field(mesh.positions, mesh.indices, voxel_res, 1, 2.0);
-  const double band_sign = seconds_since(start);
-  if (!built) {
-    std::printf("error: %s\n", built.error().message.c_str());
-    return 1;
-  }
+  double band_sign = 0.0;
+  std::optional<DistanceField> built = build_default_field(mesh, voxel_res, band_sign);
+  if (!built) return 1;
   DistanceField& field = *built;
   std::vector<uint8_t> seeds(field.band_distance.size());
   for (size_t i = 0; i < seeds.size(); ++i) seeds[i] = std::isfinite(field.band_distance[i]) ? 1 : 0;
   const double iso = field.cell_size;
-  start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   compute_far_field(field, iso);
   const double far = seconds_since(start);
   start = std::chrono::steady_clock::now();
@@ -136,6 +173,12 @@ int main(int argc, char** argv) {
     Mesh mesh;
     if (!read_mesh(argv[3], mesh)) return 1;
     return dump_field(argv[2], mesh, std::strtoull(argv[4], nullptr, 10));
+  }
+  if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--field") {
+    Mesh mesh;
+    if (!read_mesh(argv[2], mesh)) return 1;
+    const int runs = argc == 5 ? std::max(1, std::atoi(argv[4])) : 3;
+    return bench_field_only(mesh, std::strtoull(argv[3], nullptr, 10), runs);
   }
   bench_marching_cubes(256);
   bench_marching_cubes(512);

@@ -26,10 +26,14 @@ double mean_edge_length(const RemeshMesh& mesh, RemeshWorkspace& ws) {
 }
 
 // Splitting to edges k times shorter multiplies the triangle count by about
-// k², so a given target is held to at most this refinement of the mesh's own
-// edges: a target-face request on a zero-area input gives a target of 1e-12,
-// which would otherwise split until memory runs out.
-constexpr double kMaxRefinement = 16.0;
+// k², and the split phase needs far more passes than that once k grows: a pass
+// splits at most one edge around any vertex, and on a coarse mesh each split
+// adds a long edge to the vertex across from it. So a given target is held to
+// at most this refinement of the mesh's own edges. The pipeline only asks for
+// more when its target cannot be honoured anyway: a target-face request on a
+// zero-area input (the rule's floor of 1e-12), or one so large that the voxel
+// resolution it wants is over a dozen times the 512 the rule allows.
+constexpr double kMaxRefinement = 4.0;
 
 // A given target that is not a positive finite length would make the split
 // phase halve edges without end, so it falls back to the derived one.

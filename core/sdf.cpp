@@ -67,10 +67,24 @@ bool row_meets_sphere(const DistanceField& f, Vec3 centre, double limit, double 
   return true;
 }
 
+// Whether a triangle whose distance from a cell centre is at least
+// `lower_bound` can neither lower the cell's band entry nor newly mark it
+// Surface. Entries only decrease and Surface marks stay, so a stale read can
+// only make this answer false: skipping on true never changes the outcome.
+bool cannot_change_cell(const uint64_t& entry, const CellState& state, double lower_bound, double half_diagonal) {
+  const uint64_t current = std::atomic_ref<const uint64_t>(entry).load(std::memory_order_relaxed);
+  const float current_distance = std::bit_cast<float>(static_cast<uint32_t>(current >> 32));
+  // float(d) ≥ float(lower_bound) > current distance: the packed minimum keeps the entry.
+  if (!(static_cast<float>(lower_bound) > current_distance)) return false;
+  return lower_bound > half_diagonal ||
+         std::atomic_ref<const CellState>(state).load(std::memory_order_relaxed) == CellState::Surface;
+}
+
 // Lowers the band entries of every cell centre within `reach` of triangle t and
 // marks those within half a diagonal as Surface. Cells whose centre is farther
 // than the reach from the triangle's plane or from its bounding sphere (with a
-// margin far above rounding) cannot pass the exact test and are rejected first.
+// margin far above rounding) cannot pass the exact test and are rejected first,
+// as are cells that another triangle already holds closer than this one can be.
 void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, double reach, uint64_t* entries,
                     CellState* states) {
   const Vec3 lo{std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}), std::min({a.z, b.z, c.z})};
@@ -97,7 +111,12 @@ void rasterize_band(const DistanceField& f, Vec3 a, Vec3 b, Vec3 c, uint32_t t, 
       for (uint64_t x = x_lo; x <= x_hi; ++x) {
         const Vec3 p{f.origin.x + h * (static_cast<double>(x) + 0.5), py, pz};
         if (use_plane && std::abs(dot(p - a, unit_normal)) > plane_limit) continue;
-        if (norm_squared(p - centroid) > sphere_limit) continue;
+        const double centroid_squared = norm_squared(p - centroid);
+        if (centroid_squared > sphere_limit) continue;
+        if (cannot_change_cell(entries[row + x], states[row + x], std::sqrt(centroid_squared) - radius - margin,
+                               f.half_diagonal)) {
+          continue;
+        }
         const double d = norm(p - closest_point_on_triangle(p, a, b, c));
         if (!(d <= reach)) continue;
         atomic_min(entries[row + x], pack_band_entry(static_cast<float>(d), t));
@@ -164,6 +183,7 @@ Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span
     f.band_distance[i] = std::bit_cast<float>(static_cast<uint32_t>(entries[i] >> 32));
     f.nearest_triangle[i] = static_cast<uint32_t>(entries[i]);
   });
+  f.transform_scratch = std::move(entries);
   return std::nullopt;
 }
 
@@ -171,27 +191,30 @@ Status compute_band(DistanceField& f, std::span<const Vec3> positions, std::span
 Status classify_sign(DistanceField& f, uint64_t close) {
   auto stage = StageProgress::start("sdf sign", 0);
   const uint64_t nx = f.nx, ny = f.ny, nz = f.nz;
-  Status closed = run_cell_passes(f.states, nx, ny, nz, close,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (self != CellState::Unclassified) return self;
-                    const bool touches_surface = any_face_neighbour(
-                        prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Surface; });
-                    return touches_surface ? CellState::Surface : self;
-                  });
+  std::vector<CellState> scratch;  // shared by the dilation and the erosion
+  Status closed = run_cell_passes(
+      f.states, scratch, nx, ny, nz, close, [](CellState s) { return s == CellState::Surface; },
+      [](CellState self, bool hit) {
+        return hit & (self == CellState::Unclassified) ? CellState::Surface : self;
+      });
   if (closed) return closed;
   flood_fill_exterior(f.states, nx, ny, nz);
-  for (CellState& s : f.states) {
-    if (s == CellState::Unclassified) s = CellState::Inside;
+  if (close == 0) {
+    mark_interior(f.states);
+    return std::nullopt;
   }
+  // The first erosion pass also turns the cells the fill left Unclassified into
+  // Inside, which saves a sweep; they are solid and are eroded as such.
   const float near_limit = static_cast<float>(f.half_diagonal);
   const float* band = f.band_distance.data();
-  return run_cell_passes(f.states, nx, ny, nz, close,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (!is_solid(self) || !(band[x + nx * (y + ny * z)] > near_limit)) return self;
-                    const bool touches_outside = any_face_neighbour(
-                        prev, nx, ny, nz, x, y, z, [](CellState s) { return s == CellState::Outside; });
-                    return touches_outside ? CellState::Outside : self;
-                  });
+  return run_cell_passes(
+      f.states, scratch, nx, ny, nz, close, [](CellState s) { return s == CellState::Outside; },
+      [](CellState self, bool hit) {
+        // Unclassified (0) + 2 is Inside; written as arithmetic so the row loop vectorizes.
+        const auto kept = static_cast<CellState>(static_cast<uint8_t>(self) + 2 * (self == CellState::Unclassified));
+        return hit & is_solid(kept) ? CellState::Outside : kept;
+      },
+      [&](uint64_t i) { return band[i] > near_limit; });
 }
 
 Status compute_band_values(DistanceField& f) {

@@ -30,14 +30,17 @@ struct DistanceField {
   double band_cells = 1.0;              // band half-width in cells, at least 1
   double half_diagonal = 0.0;           // h · √3 / 2
   bool far_field_done = false;
+  // The band's 8-byte words, kept after the band is built so that the far-field
+  // transform can use them as its working array; that transform releases them.
+  std::vector<uint64_t> transform_scratch;
 };
 
 inline constexpr uint32_t kNoTriangle = 0xFFFFFFFFu;
 
 // Peak bytes per cell of the distance-field path. The field keeps 13 (state 1,
 // band distance 4, nearest triangle 4, value 4); building the band adds its
-// 8-byte packed entries before the values exist (17 in all), and the far-field
-// transform adds its 8-byte working array to the whole field (21 in all).
+// 8-byte packed entries, which stay until the far-field transform has used them
+// as its working array (21 in all).
 inline constexpr uint64_t kDistanceFieldPeakBytesPerCell = 21;
 
 // Field value of a cell from its state and distance d (float32 throughout):
@@ -66,8 +69,8 @@ Status compute_far_field(DistanceField& field, double reach);
 
 // Scratch of the one-dimensional transform, reused across the lines of one task.
 struct EdtScratch {
-  std::vector<uint64_t> vertices;
-  std::vector<double> boundaries;
+  std::vector<double> positions, heights, lifted, boundaries;
+  std::vector<uint64_t> counts;
 };
 // Squared distance transform of one line: out[q] = min over finite f[p] of
 // (q − p)² + f[p] (lower envelope of parabolas); +inf when no sample is finite.

@@ -162,36 +162,124 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
     auto stage = StageProgress::start("flood-fill exterior", 0);
     flood_fill_exterior(grid.cells, grid.nx, grid.ny, grid.nz);
   }
-  for (CellState& s : grid.cells) {
-    if (s == CellState::Unclassified) s = CellState::Inside;
-  }
+  mark_interior(grid.cells);
   return grid;
 }
 
 namespace {
 
-// First-in first-out queue of cell coordinates; consumed entries are dropped
-// once they make up half of the storage, so memory follows the live front.
-class CellQueue {
+// A run of cells [x0, x1] of one grid row (row = y + ny·z) that the fill has
+// marked Outside and whose y and z neighbour rows are still to be examined.
+struct Span {
+  uint64_t row;
+  uint32_t x0, x1;
+};
+
+// Spans per task of a round: enough row scanning to outweigh the task's scheduling.
+constexpr size_t kSpansPerBlock = 16;
+// Smaller frontiers are worked off on the calling thread, span by span, until
+// they grow this large: a narrow winding passage would otherwise cost one
+// parallel round per step.
+constexpr size_t kParallelFrontier = 4 * kSpansPerBlock;
+
+CellState load_cell(const CellState& cell) {
+  return std::atomic_ref<const CellState>(cell).load(std::memory_order_relaxed);
+}
+
+void mark_outside(CellState& cell) {
+  std::atomic_ref<CellState>(cell).store(CellState::Outside, std::memory_order_relaxed);
+}
+
+// Claims an Unclassified cell for the calling task, so that two tasks meeting
+// the same cell do not both grow a span from it.
+bool claim(CellState& cell) {
+  CellState expected = CellState::Unclassified;
+  return std::atomic_ref<CellState>(cell).compare_exchange_strong(expected, CellState::Outside,
+                                                                   std::memory_order_relaxed);
+}
+
+// The exterior fill proceeds in rounds of spans. A span's x neighbours are
+// covered by growing it along its row until a cell that is not Unclassified;
+// its y and z neighbours by scanning the four neighbour rows in the next round.
+// Cells only ever change from Unclassified to Outside, so racing tasks can at
+// worst mark a cell twice with the same value: the marked set is exactly the
+// cells reachable from the seed, whatever the schedule.
+class ExteriorFill {
  public:
-  using Cell = std::array<int32_t, 3>;
-  bool empty() const { return head_ == cells_.size(); }
-  void push(int64_t x, int64_t y, int64_t z) {
-    cells_.push_back({static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(z)});
-  }
-  Cell pop() {
-    const Cell c = cells_[head_++];
-    if (head_ >= kCompactAfter && head_ * 2 >= cells_.size()) {
-      cells_.erase(cells_.begin(), cells_.begin() + static_cast<std::ptrdiff_t>(head_));
-      head_ = 0;
+  ExteriorFill(CellState* cells, uint64_t nx, uint64_t ny, uint64_t nz) : cells_(cells), nx_(nx), ny_(ny), nz_(nz) {}
+
+  void run_from_origin() {
+    if (!claim(cells_[0])) return;
+    std::vector<Span> frontier{grow(0, 0)};
+    while (!frontier.empty()) {
+      frontier =
+          frontier.size() < kParallelFrontier ? work_off_sequentially(std::move(frontier)) : next_round(frontier);
     }
-    return c;
   }
 
  private:
-  static constexpr size_t kCompactAfter = size_t{1} << 16;
-  std::vector<Cell> cells_;
-  size_t head_ = 0;
+  CellState* row_cells(uint64_t row) const { return cells_ + nx_ * row; }
+
+  // Marks the Unclassified run around the claimed cell x of `row`.
+  Span grow(uint64_t row, uint64_t x) const {
+    CellState* cells = row_cells(row);
+    uint64_t lo = x, hi = x;
+    while (lo > 0 && load_cell(cells[lo - 1]) == CellState::Unclassified) mark_outside(cells[--lo]);
+    while (hi + 1 < nx_ && load_cell(cells[hi + 1]) == CellState::Unclassified) mark_outside(cells[++hi]);
+    return {row, static_cast<uint32_t>(lo), static_cast<uint32_t>(hi)};
+  }
+
+  // New spans for the Unclassified cells of `row` within [x0, x1].
+  void scan_row(uint64_t row, uint64_t x0, uint64_t x1, std::vector<Span>& found) const {
+    CellState* cells = row_cells(row);
+    for (uint64_t x = x0; x <= x1; ++x) {
+      if (load_cell(cells[x]) != CellState::Unclassified || !claim(cells[x])) continue;
+      const Span span = grow(row, x);
+      found.push_back(span);
+      x = span.x1;
+    }
+  }
+
+  void expand(const Span& span, std::vector<Span>& found) const {
+    const uint64_t y = span.row % ny_, z = span.row / ny_;
+    if (y > 0) scan_row(span.row - 1, span.x0, span.x1, found);
+    if (y + 1 < ny_) scan_row(span.row + 1, span.x0, span.x1, found);
+    if (z > 0) scan_row(span.row - ny_, span.x0, span.x1, found);
+    if (z + 1 < nz_) scan_row(span.row + ny_, span.x0, span.x1, found);
+  }
+
+  // Expands spans first in, first out until none are left or the pending ones
+  // are enough for a parallel round; returns the pending ones.
+  std::vector<Span> work_off_sequentially(std::vector<Span> queue) const {
+    size_t head = 0;
+    const auto drop_expanded = [&] {
+      queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(head));
+      head = 0;
+    };
+    while (head < queue.size() && queue.size() - head < kParallelFrontier) {
+      const Span span = queue[head++];  // a copy: expanding appends to the queue
+      expand(span, queue);
+      if (head >= 4096 && head * 2 >= queue.size()) drop_expanded();  // memory follows the pending spans
+    }
+    drop_expanded();
+    return queue;
+  }
+
+  std::vector<Span> next_round(const std::vector<Span>& frontier) const {
+    const size_t blocks = (frontier.size() + kSpansPerBlock - 1) / kSpansPerBlock;
+    const std::vector<std::vector<Span>> found = parallel_collect<std::vector<Span>>(blocks, [&](size_t b) {
+      std::vector<Span> spans;
+      const size_t end = std::min(frontier.size(), (b + 1) * kSpansPerBlock);
+      for (size_t i = b * kSpansPerBlock; i < end; ++i) expand(frontier[i], spans);
+      return spans;
+    });
+    std::vector<Span> next;
+    for (const std::vector<Span>& spans : found) next.insert(next.end(), spans.begin(), spans.end());
+    return next;
+  }
+
+  CellState* cells_;
+  uint64_t nx_, ny_, nz_;
 };
 
 }  // namespace
@@ -200,38 +288,22 @@ void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, u
   constexpr uint64_t kMaxAxis = std::numeric_limits<int32_t>::max();
   if (nx == 0 || ny == 0 || nz == 0 || nx > kMaxAxis || ny > kMaxAxis || nz > kMaxAxis) return;
   if (cells.size() / nx / ny < nz) return;
-  if (cells[0] != CellState::Unclassified) return;
-  const int64_t sx = static_cast<int64_t>(nx), sy = static_cast<int64_t>(ny), sz = static_cast<int64_t>(nz);
-  const int64_t slice = sx * sy;
-  CellQueue queue;
-  cells[0] = CellState::Outside;
-  queue.push(0, 0, 0);
-  const auto visit = [&](bool inside_grid, int64_t index, int64_t x, int64_t y, int64_t z) {
-    if (!inside_grid) return;
-    CellState& s = cells[static_cast<uint64_t>(index)];
-    if (s != CellState::Unclassified) return;
-    s = CellState::Outside;
-    queue.push(x, y, z);
-  };
-  while (!queue.empty()) {
-    const auto [x, y, z] = queue.pop();
-    const int64_t i = x + sx * y + slice * z;
-    visit(x > 0, i - 1, x - 1, y, z);
-    visit(x + 1 < sx, i + 1, x + 1, y, z);
-    visit(y > 0, i - sx, x, y - 1, z);
-    visit(y + 1 < sy, i + sx, x, y + 1, z);
-    visit(z > 0, i - slice, x, y, z - 1);
-    visit(z + 1 < sz, i + slice, x, y, z + 1);
-  }
+  ExteriorFill(cells.data(), nx, ny, nz).run_from_origin();
+}
+
+void mark_interior(std::span<CellState> cells) {
+  CellState* data = cells.data();
+  parallel_for_chunks(0, cells.size(), [&](size_t lo, size_t hi) {
+    for (size_t i = lo; i < hi; ++i) {
+      if (data[i] == CellState::Unclassified) data[i] = CellState::Inside;
+    }
+  });
 }
 
 Status dilate(VoxelGrid& grid, uint64_t passes) {
-  const uint64_t nx = grid.nx, ny = grid.ny, nz = grid.nz;
-  return run_cell_passes(grid.cells, nx, ny, nz, passes,
-                  [&](const CellState* prev, uint64_t x, uint64_t y, uint64_t z, CellState self) {
-                    if (is_solid(self)) return self;
-                    return any_face_neighbour(prev, nx, ny, nz, x, y, z, is_solid) ? CellState::Inside : self;
-                  });
+  std::vector<CellState> scratch;
+  return run_cell_passes(grid.cells, scratch, grid.nx, grid.ny, grid.nz, passes, is_solid,
+                         [](CellState self, bool hit) { return hit & !is_solid(self) ? CellState::Inside : self; });
 }
 
 }  // namespace vorrel

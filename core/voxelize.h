@@ -3,9 +3,11 @@
 // binary voxelization of a triangle mesh, the six-connected exterior flood fill
 // and the solid dilation. Cells are indexed x + nx·y + nx·ny·z.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "core/error.h"
@@ -18,7 +20,8 @@ namespace vorrel {
 
 enum class CellState : uint8_t { Unclassified = 0, Surface = 1, Inside = 2, Outside = 3 };
 
-inline bool is_solid(CellState s) { return s == CellState::Surface || s == CellState::Inside; }
+// Written without branches so that loops over cells can be vectorized.
+inline bool is_solid(CellState s) { return (s == CellState::Surface) | (s == CellState::Inside); }
 
 struct VoxelGrid {
   std::vector<CellState> cells;
@@ -81,33 +84,37 @@ Expected<VoxelGrid> voxelize(std::span<const Vec3> positions, std::span<const Tr
                              uint64_t extra_pad = 0);
 
 // Marks every Unclassified cell six-connected to cell (0, 0, 0) as Outside.
+// Parallel; the marked set does not depend on the visiting order.
 void flood_fill_exterior(std::span<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz);
+
+// Turns every Unclassified cell into Inside. Parallel.
+void mark_interior(std::span<CellState> cells);
 
 // Grows the solid region by one cell along the six axis directions per pass.
 // Fails, leaving the grid unchanged, when the scratch buffer cannot be allocated.
 Status dilate(VoxelGrid& grid, uint64_t passes);
 
-// Whether one of the six face neighbours of cell (x, y, z) inside the grid satisfies `pred`.
-template <class Pred>
-inline bool any_face_neighbour(const CellState* cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t x, uint64_t y,
-                               uint64_t z, Pred&& pred) {
-  const uint64_t i = x + nx * (y + ny * z);
-  const uint64_t slice = nx * ny;
-  return (x > 0 && pred(cells[i - 1])) || (x + 1 < nx && pred(cells[i + 1])) || (y > 0 && pred(cells[i - nx])) ||
-         (y + 1 < ny && pred(cells[i + nx])) || (z > 0 && pred(cells[i - slice])) ||
-         (z + 1 < nz && pred(cells[i + slice]));
-}
-
 // Runs `passes` double-buffered passes over all cells: each pass writes
-// next[i] = rule(previous, x, y, z, previous[i]) in parallel. One scratch
-// buffer serves the whole call; without it the cells stay unchanged.
-template <class Rule>
-Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, uint64_t nz, uint64_t passes,
-                       Rule&& rule) {
+// next[i] = rule(previous[i], hit) in parallel, where hit tells whether one of
+// the six face neighbours of cell i inside the grid satisfies `trigger` in the
+// previous pass; a cell with may_change(i) false keeps rule(previous[i], false)
+// instead. `scratch` holds the other buffer; it is allocated when its size is
+// not the grid's, so callers running several series of passes over one grid
+// allocate it once. Without it the cells stay unchanged.
+//
+// Rows are processed without per-cell bounds tests: a neighbour outside the
+// grid is read as the cell itself. Rules must therefore give the same result
+// for hit true and false whenever the cell itself satisfies `trigger` (as do
+// all rules that change only cells the trigger does not accept). `trigger` and
+// `rule` see only states, so that the row loop can be vectorized; the rarely
+// needed `may_change` is asked only where hit makes a difference.
+template <class Trigger, class Rule, class MayChange>
+Status run_cell_passes(std::vector<CellState>& cells, std::vector<CellState>& scratch, uint64_t nx, uint64_t ny,
+                       uint64_t nz, uint64_t passes, Trigger&& trigger, Rule&& rule, MayChange&& may_change) {
   if (passes == 0 || cells.empty()) return std::nullopt;
-  std::vector<CellState> scratch;
-  if (Status failed = allocate_filled(scratch, cells.size(), CellState::Unclassified, "the cell passes' scratch grid")) {
-    return failed;
+  if (scratch.size() != cells.size()) {
+    const std::string_view what = "the cell passes' scratch grid";
+    if (Status failed = allocate_filled(scratch, cells.size(), CellState::Unclassified, what)) return failed;
   }
   const uint64_t row_count = ny * nz;
   for (uint64_t pass = 0; pass < passes; ++pass) {
@@ -116,11 +123,46 @@ Status run_cell_passes(std::vector<CellState>& cells, uint64_t nx, uint64_t ny, 
     parallel_for(0, row_count, [&](size_t row) {
       const uint64_t y = row % ny, z = row / ny;
       const uint64_t base = nx * row;
-      for (uint64_t x = 0; x < nx; ++x) next[base + x] = rule(prev, x, y, z, prev[base + x]);
+      const CellState* self = prev + base;
+      const CellState* below_y = y > 0 ? self - nx : self;
+      const CellState* above_y = y + 1 < ny ? self + nx : self;
+      const CellState* below_z = z > 0 ? self - nx * ny : self;
+      const CellState* above_z = z + 1 < nz ? self + nx * ny : self;
+      CellState* out = next + base;
+      const auto cell = [&](uint64_t x, CellState left, CellState right) {
+        const bool hit = trigger(left) | trigger(right) | trigger(below_y[x]) | trigger(above_y[x]) |
+                         trigger(below_z[x]) | trigger(above_z[x]);
+        return rule(self[x], hit);
+      };
+      if (nx == 1) {
+        out[0] = cell(0, self[0], self[0]);
+      } else {
+        out[0] = cell(0, self[0], self[1]);
+        for (uint64_t x = 1; x + 1 < nx; ++x) out[x] = cell(x, self[x - 1], self[x + 1]);
+        out[nx - 1] = cell(nx - 1, self[nx - 2], self[nx - 1]);
+      }
+      // Stretches of cells that hit leaves unchanged are passed over whole.
+      constexpr uint64_t kStretch = 32;
+      for (uint64_t lo = 0; lo < nx; lo += kStretch) {
+        const uint64_t hi = std::min(nx, lo + kStretch);
+        unsigned changed = 0;
+        for (uint64_t x = lo; x < hi; ++x) changed |= static_cast<unsigned>(out[x] != rule(self[x], false));
+        if (changed == 0) continue;
+        for (uint64_t x = lo; x < hi; ++x) {
+          const CellState idle = rule(self[x], false);
+          if (out[x] != idle && !may_change(base + x)) out[x] = idle;
+        }
+      }
     });
     cells.swap(scratch);
   }
   return std::nullopt;
+}
+
+template <class Trigger, class Rule>
+Status run_cell_passes(std::vector<CellState>& cells, std::vector<CellState>& scratch, uint64_t nx, uint64_t ny,
+                       uint64_t nz, uint64_t passes, Trigger&& trigger, Rule&& rule) {
+  return run_cell_passes(cells, scratch, nx, ny, nz, passes, trigger, rule, [](uint64_t) { return true; });
 }
 
 }  // namespace vorrel

@@ -151,6 +151,18 @@ TEST(RemeshDriver, TargetEdgeDefaultsToTheMeanDistinctEdgeLength) {
             "    Remeshing: target_edge=4.0000, high=5.3333, low=3.2000, 0 iterations");
 }
 
+TEST(RemeshDriver, GivenTargetIsHeldToAQuarterOfTheMeanEdge) {
+  // Mean edge 4: a target of 1e-12 (a target-face request on a zero-area
+  // input) or anything below 1 becomes 1; a longer one is kept.
+  const Mesh single{{{0, 0, 0}, {3, 0, 0}, {3, 4, 0}}, {{0, 1, 2}}};
+  for (const auto& [given, line] : std::vector<std::pair<double, std::string>>{
+           {1e-12, "    Remeshing: target_edge=1.0000, high=1.3333, low=0.8000, 0 iterations"},
+           {0.5, "    Remeshing: target_edge=1.0000, high=1.3333, low=0.8000, 0 iterations"},
+           {1.5, "    Remeshing: target_edge=1.5000, high=2.0000, low=1.2000, 0 iterations"}}) {
+    EXPECT_EQ(remesh(single, {.target_edge = given, .iterations = 0}).lines[0], line) << given;
+  }
+}
+
 TEST(RemeshDriver, StopsAfterAnIterationThatChangesNothing) {
   // All edges at the target; every flip would create an existing diagonal;
   // relaxation of a regular tetrahedron is purely normal and so removed.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "core/marching_cubes.h"
 #include "volume_fixtures.h"
@@ -72,6 +73,25 @@ TEST(Edt1d, LowerEnvelopeOfParabolas) {
     std::vector<double> out(c.f.size(), -1.0);
     edt_1d(c.f, out, scratch);
     EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST(Edt1d, MatchesBruteForceOnRandomLines) {
+  std::mt19937 random(11);
+  EdtScratch scratch;
+  for (int line = 0; line < 200; ++line) {
+    std::vector<double> f(1 + random() % 40);
+    for (double& sample : f) sample = random() % 3 == 0 ? double(random() % 50) : kInf;
+    std::vector<double> out(f.size()), expected(f.size(), kInf);
+    for (size_t q = 0; q < f.size(); ++q) {
+      for (size_t p = 0; p < f.size(); ++p) {
+        const double offset = double(q) - double(p);
+        expected[q] = std::min(expected[q], offset * offset + f[p]);
+      }
+    }
+    if (f.size() == 1) expected = f;
+    edt_1d(f, out, scratch);
+    EXPECT_EQ(out, expected) << line;
   }
 }
 
@@ -203,6 +223,37 @@ TEST(BuildDistanceField, CellCentreOnATriangleAndTiesKeepTheSmallerIndex) {
   for (size_t i = 0; i < f->nearest_triangle.size(); ++i) EXPECT_NE(f->nearest_triangle[i], 2u);
 }
 
+// Every cell against every triangle: the smallest float32 distance within the
+// band and, among equal distances, the smallest index; Surface within half a
+// diagonal. A fine sphere makes many triangles compete for each cell.
+TEST(BuildDistanceField, BandMatchesEveryCellAgainstEveryTriangle) {
+  const Mesh sphere = testing::sphere_mesh({0.05, 0.1, -0.15}, 1.0, 16, 32);
+  auto built = build_distance_field(sphere.positions, sphere.indices, 14, 0, 2.0);
+  ASSERT_TRUE(built.ok());
+  const DistanceField& f = *built;
+  const double reach = f.band_cells * f.cell_size;
+  for (uint64_t z = 0; z < f.nz; ++z)
+    for (uint64_t y = 0; y < f.ny; ++y)
+      for (uint64_t x = 0; x < f.nx; ++x) {
+        const Vec3 p = centre_of(f, double(x), double(y), double(z));
+        float best = std::numeric_limits<float>::infinity();
+        uint32_t nearest = kNoTriangle;
+        bool surface = false;
+        for (uint32_t t = 0; t < sphere.indices.size(); ++t) {
+          const Triangle& tri = sphere.indices[t];
+          const double d = norm(p - closest_point_on_triangle(p, sphere.positions[tri[0]], sphere.positions[tri[1]],
+                                                              sphere.positions[tri[2]]));
+          if (!(d <= reach)) continue;
+          surface = surface || d <= f.half_diagonal;
+          if (static_cast<float>(d) < best) best = static_cast<float>(d), nearest = t;
+        }
+        const uint64_t i = index_of(f, x, y, z);
+        ASSERT_EQ(f.band_distance[i], best) << x << " " << y << " " << z;
+        ASSERT_EQ(f.nearest_triangle[i], nearest) << x << " " << y << " " << z;
+        ASSERT_EQ(f.states[i] == CellState::Surface, surface) << x << " " << y << " " << z;
+      }
+}
+
 TEST(BuildDistanceField, TriangleIndexOutOfRangeIsAnInternalError) {
   const std::vector<Vec3> positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   auto f = build_distance_field(positions, std::vector<Triangle>{{0, 1, 7}}, 8, 0, 2.0);
@@ -258,6 +309,63 @@ TEST(ComputeFarField, SkipsCoveredReachAndRunsOnce) {
   f.values[0] = -7.0f;
   compute_far_field(f, f.cell_size);
   EXPECT_EQ(f.values[0], -7.0f);
+}
+
+// The far field against a brute-force minimum over the band cells of the
+// squared cell offset plus the squared band distance, through the value rule.
+TEST(ComputeFarField, MatchesBruteForceMinimumOverTheBand) {
+  const Mesh sphere = testing::sphere_mesh({0.1, -0.2, 0.05}, 1.0, 12, 24);
+  auto built = build_distance_field(sphere.positions, sphere.indices, 12, 1, 2.0);
+  ASSERT_TRUE(built.ok());
+  DistanceField f = std::move(*built);
+  compute_far_field(f, f.cell_size);
+  ASSERT_TRUE(f.far_field_done);
+  std::vector<uint64_t> seeds;
+  for (uint64_t i = 0; i < f.band_distance.size(); ++i) {
+    if (std::isfinite(f.band_distance[i])) seeds.push_back(i);
+  }
+  ASSERT_FALSE(seeds.empty());
+  const float H = static_cast<float>(f.half_diagonal);
+  const auto coords = [&](uint64_t i) {
+    return Vec3{double(i % f.nx), double(i / f.nx % f.ny), double(i / (f.nx * f.ny))};
+  };
+  for (uint64_t i = 0; i < f.values.size(); ++i) {
+    double best = kInf;
+    for (uint64_t j : seeds) {
+      const double b = static_cast<double>(f.band_distance[j]) / f.cell_size;
+      best = std::min(best, norm_squared(coords(i) - coords(j)) + b * b);
+    }
+    const float d = static_cast<float>(f.cell_size) * static_cast<float>(std::sqrt(best));
+    ASSERT_NEAR(f.values[i], field_value(f.states[i], d, H), 1e-5) << i;
+  }
+}
+
+TEST(ComputeFarField, SameValuesWithoutTheKeptBandWordsAndReleasesThem) {
+  const Mesh sphere = testing::sphere_mesh({0.1, -0.2, 0.05}, 1.0, 12, 24);
+  auto kept = build_distance_field(sphere.positions, sphere.indices, 20, 1, 2.0);
+  ASSERT_TRUE(kept.ok());
+  EXPECT_EQ(kept->transform_scratch.size(), kept->values.size());
+  DistanceField fresh = *kept;
+  fresh.transform_scratch = {};
+  ASSERT_FALSE(compute_far_field(*kept, kept->cell_size));
+  ASSERT_FALSE(compute_far_field(fresh, fresh.cell_size));
+  EXPECT_TRUE(kept->values == fresh.values);
+  EXPECT_TRUE(kept->transform_scratch.empty());
+
+  DistanceField skipped = unit_cube_field(0, 2.0);  // the band covers this reach
+  ASSERT_FALSE(compute_far_field(skipped, 0.5 * skipped.cell_size));
+  EXPECT_TRUE(skipped.transform_scratch.empty());
+}
+
+TEST(ComputeFarField, ArraysNotMatchingTheGridAreAnInternalError) {
+  DistanceField f = unit_cube_field(0, 2.0);
+  f.values.pop_back();
+  const std::vector<float> before = f.values;
+  const Status failed = compute_far_field(f, f.cell_size);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->message, "the distance field's arrays do not match its grid");
+  EXPECT_TRUE(f.values == before);
+  EXPECT_FALSE(f.far_field_done);
 }
 
 // A 4³ field whose value is 3x + 10y + 100z at lattice point (x, y, z).

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <random>
 
 #include "volume_fixtures.h"
 
@@ -155,6 +157,41 @@ TEST(Dilate, GrowsAlongFaceNeighboursOnly) {
   EXPECT_EQ(at(g, 1, 1, 3), CellState::Outside);
 }
 
+// Dilation by plain per-cell neighbour tests, bounds checked on every axis.
+std::vector<CellState> reference_dilate(std::vector<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz,
+                                        int passes) {
+  for (int pass = 0; pass < passes; ++pass) {
+    std::vector<CellState> next = cells;
+    for (uint64_t z = 0; z < nz; ++z)
+      for (uint64_t y = 0; y < ny; ++y)
+        for (uint64_t x = 0; x < nx; ++x) {
+          const uint64_t i = x + nx * (y + ny * z);
+          const bool touches = (x > 0 && is_solid(cells[i - 1])) || (x + 1 < nx && is_solid(cells[i + 1])) ||
+                               (y > 0 && is_solid(cells[i - nx])) || (y + 1 < ny && is_solid(cells[i + nx])) ||
+                               (z > 0 && is_solid(cells[i - nx * ny])) || (z + 1 < nz && is_solid(cells[i + nx * ny]));
+          if (!is_solid(cells[i]) && touches) next[i] = CellState::Inside;
+        }
+    cells = next;
+  }
+  return cells;
+}
+
+TEST(Dilate, MatchesPerCellReferenceUpToTheGridBorder) {
+  const uint64_t dims[][3] = {{1, 1, 1}, {1, 6, 1}, {2, 3, 4}, {9, 7, 5}, {37, 3, 2}};
+  std::mt19937 random(3);
+  const CellState states[] = {CellState::Outside, CellState::Outside, CellState::Outside, CellState::Outside,
+                              CellState::Unclassified, CellState::Surface, CellState::Inside};
+  for (const auto& d : dims) {
+    VoxelGrid g;
+    g.nx = d[0], g.ny = d[1], g.nz = d[2];
+    g.cells.resize(d[0] * d[1] * d[2]);
+    for (CellState& s : g.cells) s = states[random() % 7];
+    const std::vector<CellState> expected = reference_dilate(g.cells, d[0], d[1], d[2], 2);
+    ASSERT_FALSE(dilate(g, 2));
+    EXPECT_EQ(g.cells, expected) << d[0] << "x" << d[1] << "x" << d[2];
+  }
+}
+
 TEST(FloodFillExterior, StopsAtWallsAndNeedsAnUnclassifiedCorner) {
   // A 5³ grid with a closed shell around the centre cell.
   std::vector<CellState> cells(125, CellState::Unclassified);
@@ -172,6 +209,76 @@ TEST(FloodFillExterior, StopsAtWallsAndNeedsAnUnclassifiedCorner) {
   flood_fill_exterior(cells, 5, 5, 5);
   EXPECT_EQ(cells[2 + 5 * (2 + 5 * 2)], CellState::Unclassified);
   EXPECT_EQ(std::count(cells.begin(), cells.end(), CellState::Outside), 125 - 6 - 1);
+}
+
+// Plain breadth-first reference for the exterior fill.
+std::vector<CellState> reference_fill(std::vector<CellState> cells, uint64_t nx, uint64_t ny, uint64_t nz) {
+  if (cells[0] != CellState::Unclassified) return cells;
+  std::deque<uint64_t> queue{0};
+  cells[0] = CellState::Outside;
+  while (!queue.empty()) {
+    const uint64_t i = queue.front();
+    queue.pop_front();
+    const uint64_t x = i % nx, y = i / nx % ny, z = i / (nx * ny);
+    const auto visit = [&](bool inside, uint64_t j) {
+      if (!inside || cells[j] != CellState::Unclassified) return;
+      cells[j] = CellState::Outside;
+      queue.push_back(j);
+    };
+    visit(x > 0, i - 1);
+    visit(x + 1 < nx, i + 1);
+    visit(y > 0, i - nx);
+    visit(y + 1 < ny, i + nx);
+    visit(z > 0, i - nx * ny);
+    visit(z + 1 < nz, i + nx * ny);
+  }
+  return cells;
+}
+
+// Walls everywhere except a corridor that winds through every y row of every
+// z slice, slice after slice: the fill has to follow it cell by cell.
+std::vector<CellState> serpentine(uint64_t nx, uint64_t ny, uint64_t nz) {
+  std::vector<CellState> cells(nx * ny * nz, CellState::Surface);
+  for (uint64_t z = 0; z < nz; z += 2) {
+    for (uint64_t y = 0; y < ny; y += 2) {
+      for (uint64_t x = 0; x < nx; ++x) cells[x + nx * (y + ny * z)] = CellState::Unclassified;
+      const uint64_t turn = (y / 2) % 2 ? 0 : nx - 1;
+      if (y + 2 < ny) cells[turn + nx * (y + 1 + ny * z)] = CellState::Unclassified;
+    }
+    if (z + 2 < nz) cells[nx * (ny - 1 + ny * (z + 1)) + ((ny / 2) % 2 ? 0 : nx - 1)] = CellState::Unclassified;
+  }
+  return cells;
+}
+
+TEST(FloodFillExterior, MatchesBreadthFirstReferenceForOneAndManyThreads) {
+  struct Case {
+    uint64_t nx, ny, nz;
+    unsigned wall_percent;  // of random walls; 101 for the serpentine corridor
+  };
+  const Case cases[] = {{1, 1, 1, 0},   {9, 1, 1, 0},   {1, 1, 9, 20},  {40, 30, 20, 0},
+                        {40, 30, 20, 25}, {33, 17, 29, 45}, {64, 48, 40, 30}, {21, 21, 21, 101},
+                        {1, 129, 129, 101}};  // one-cell spans: thousands of steps on the calling thread
+  std::mt19937 random(7);
+  for (const Case& c : cases) {
+    std::vector<CellState> cells(c.nx * c.ny * c.nz, CellState::Unclassified);
+    if (c.wall_percent > 100) {
+      cells = serpentine(c.nx, c.ny, c.nz);
+    } else {
+      for (CellState& s : cells) s = random() % 100 < c.wall_percent ? CellState::Surface : CellState::Unclassified;
+    }
+    cells[0] = CellState::Unclassified;
+    const std::vector<CellState> expected = reference_fill(cells, c.nx, c.ny, c.nz);
+    auto [one, many] = single_and_multi_threaded([&] {
+      std::vector<CellState> filled = cells;
+      flood_fill_exterior(filled, c.nx, c.ny, c.nz);
+      return filled;
+    });
+    EXPECT_EQ(one, expected) << c.nx << "x" << c.ny << "x" << c.nz << " walls " << c.wall_percent;
+    EXPECT_EQ(many, expected) << c.nx << "x" << c.ny << "x" << c.nz << " walls " << c.wall_percent;
+  }
+  std::vector<CellState> corridor = serpentine(1, 129, 129);
+  flood_fill_exterior(corridor, 1, 129, 129);
+  EXPECT_EQ(std::count(corridor.begin(), corridor.end(), CellState::Unclassified), 0);
 }
 
 }  // namespace
