@@ -4,8 +4,10 @@
 // optionally pulled back onto a distance-field iso level after every iteration,
 // then a cleanup of degenerate, inverted and surplus non-manifold triangles.
 //
-// Sequential except the optional iso projection. Writes its progress lines to
-// standard error.
+// The splits, collapses and flips are committed one by one in a fixed order;
+// the maps, scans, sorts and per-vertex steps around them run in parallel and
+// give the same result for any number of threads. Writes its progress lines
+// to standard error.
 
 #include <cstdint>
 #include <optional>

@@ -1,13 +1,16 @@
 #include "core/remesh_ops.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <optional>
 
 #include <fmt/format.h>
+#include <tbb/parallel_sort.h>
 
+#include "core/parallel.h"
 #include "core/progress.h"
 
 namespace vorrel {
@@ -54,9 +57,25 @@ uint64_t live_face_count(const RemeshMesh& mesh, std::span<const uint32_t> faces
   return static_cast<uint64_t>(std::count_if(faces.begin(), faces.end(), [&](uint32_t t) { return mesh.is_live(t); }));
 }
 
+// Up to this many neighbours a linear search dedupes faster than sorting.
+constexpr uint32_t kShortRing = 32;
+
+// The size of ring(v), counted without sorting while the ring is short.
 uint32_t valence(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v, std::vector<uint32_t>& scratch) {
-  ring(mesh, vertex_faces, v, scratch);
-  return static_cast<uint32_t>(scratch.size());
+  uint32_t seen[kShortRing];
+  uint32_t count = 0;
+  for (uint32_t t : vertex_faces.faces(v)) {
+    if (!mesh.is_live(t)) continue;
+    for (uint32_t c : mesh.triangles[t]) {
+      if (c == v || std::find(seen, seen + count, c) != seen + count) continue;
+      if (count == kShortRing) {
+        ring(mesh, vertex_faces, v, scratch);
+        return static_cast<uint32_t>(scratch.size());
+      }
+      seen[count++] = c;
+    }
+  }
+  return count;
 }
 
 uint32_t append_vertex(RemeshMesh& mesh, Vec3 p) {
@@ -69,43 +88,73 @@ void append_triangle(RemeshMesh& mesh, Triangle t) {
   mesh.removed.push_back(0);
 }
 
+// Indices scanned per task by append_where.
+constexpr size_t kScanBlock = 4096;
+
+// Appends to `out` the values pick(i) has for i in [begin, end), in index
+// order: blocks are scanned in parallel and their finds appended in block order.
+template <class T, class Pick>
+void append_where(size_t begin, size_t end, std::vector<T>& out, Pick&& pick) {
+  if (begin >= end) return;
+  const size_t blocks = (end - begin + kScanBlock - 1) / kScanBlock;
+  const std::vector<std::vector<T>> found = parallel_collect<std::vector<T>>(blocks, [&](size_t block) {
+    std::vector<T> kept;
+    for (size_t i = begin + block * kScanBlock; i < std::min(end, begin + (block + 1) * kScanBlock); ++i) {
+      if (std::optional<T> value = pick(i)) kept.push_back(*value);
+    }
+    return kept;
+  });
+  for (const std::vector<T>& block : found) out.insert(out.end(), block.begin(), block.end());
+}
+
 // Returns the edges of ws.edges (in key order) whose endpoints and length
 // satisfy `keep`.
 template <class Keep>
 std::vector<EdgeCandidate> mapped_edges_where(const RemeshMesh& mesh, const RemeshWorkspace& ws, Keep&& keep) {
   std::vector<EdgeCandidate> candidates;
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
+  append_where(0, ws.edges.size(), candidates, [&](size_t e) -> std::optional<EdgeCandidate> {
     const uint32_t a = ws.edges.lo(e), b = ws.edges.hi(e);
     const double length = edge_length(mesh, a, b);
-    if (keep(a, b, length)) candidates.push_back({length, e});
-  }
+    if (!keep(a, b, length)) return {};
+    return EdgeCandidate{length, e};
+  });
   return candidates;
 }
 
-// Builds ws.edges and returns its edges (in key order) whose endpoints and
+// Builds ws.vertex_faces and ws.edges from the current mesh.
+void build_maps(const RemeshMesh& mesh, RemeshWorkspace& ws) {
+  ws.vertex_faces.build(mesh);
+  ws.edges.build(mesh);
+}
+
+// Builds both maps and returns the edges (in key order) whose endpoints and
 // length satisfy `keep`.
 template <class Keep>
 std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
-  ws.edges.build(mesh);
+  build_maps(mesh, ws);
   return mapped_edges_where(mesh, ws, keep);
 }
 
+// Both orders are strict total orders (edge indices are distinct and numbered
+// in key order, so they break length ties by key): the sorted sequence is
+// unique, whatever algorithm and thread count produce it.
 void sort_longest_first(std::vector<EdgeCandidate>& candidates) {
-  // Edges are numbered in key order, so the edge index breaks ties by key.
-  std::sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
+  tbb::parallel_sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
     return x.length != y.length ? x.length > y.length : x.edge < y.edge;
   });
 }
 
 void sort_shortest_first(std::vector<EdgeCandidate>& candidates) {
-  std::sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
+  tbb::parallel_sort(candidates.begin(), candidates.end(), [](const EdgeCandidate& x, const EdgeCandidate& y) {
     return x.length != y.length ? x.length < y.length : x.edge < y.edge;
   });
 }
 
 // The curvature field an adaptive rule reads; a uniform rule reads none.
-std::vector<double> curvature_for(const RemeshMesh& mesh, const LengthRule& rule) {
-  return rule.adaptive ? curvature_field(mesh) : std::vector<double>{};
+std::vector<double> curvature_for(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+  if (!rule.adaptive) return {};
+  ws.vertex_faces.build(mesh);
+  return curvature_field(mesh, ws.vertex_faces);
 }
 
 // Collapse would turn a surrounding triangle of a or b over (outside the
@@ -184,7 +233,7 @@ uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rul
 uint64_t adaptive_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
   uint64_t total = 0;
   while (true) {
-    const std::vector<double> curvature = curvature_field(mesh);
+    const std::vector<double> curvature = curvature_for(mesh, ws, rule);
     const uint64_t splits = split_pass(mesh, ws, rule, curvature, split_candidates(mesh, ws, rule, curvature));
     if (splits == 0) return total;
     total += splits;
@@ -206,11 +255,10 @@ bool has_split_edge(const RemeshMesh& mesh, const LengthRule& rule, const Triang
 void update_split_triangles(const RemeshMesh& mesh, const LengthRule& rule, size_t first_new,
                             std::vector<uint32_t>& listed) {
   std::erase_if(listed, [&](uint32_t t) { return !mesh.is_live(t); });
-  for (size_t t = first_new; t < mesh.triangles.size(); ++t) {
-    if (mesh.is_live(static_cast<uint32_t>(t)) && has_split_edge(mesh, rule, mesh.triangles[t])) {
-      listed.push_back(static_cast<uint32_t>(t));
-    }
-  }
+  append_where(first_new, mesh.triangles.size(), listed, [&](size_t t) -> std::optional<uint32_t> {
+    if (!mesh.is_live(static_cast<uint32_t>(t)) || !has_split_edge(mesh, rule, mesh.triangles[t])) return {};
+    return static_cast<uint32_t>(t);
+  });
 }
 
 // Every live triangle with a split edge is listed, so mapping only the listed
@@ -234,60 +282,145 @@ uint64_t uniform_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const Length
   }
 }
 
-// Whether flipping edge (b, c) of live triangle t0 to the diagonal (a, g) would
-// turn a new triangle against t0; fills the two new triangles either way.
-bool flip_folds_over(const RemeshMesh& mesh, uint32_t t0, uint32_t a, uint32_t g, uint32_t b, uint32_t c,
-                     Triangle& first, Triangle& second) {
-  const Triangle& old = mesh.triangles[t0];
-  const uint32_t u = runs_from(old, b, c) ? b : c;
-  const uint32_t v = u == b ? c : b;
-  first = {a, g, v};
-  second = {g, a, u};
-  const Vec3 n0 = face_normal(mesh, old);
+// The quad of map edge e, when it has exactly two live triangles with
+// distinct opposite corners.
+std::optional<FlipQuad> flip_quad(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t e) {
+  const uint32_t b = edges.lo(e), c = edges.hi(e);
+  uint32_t live[2];
+  uint64_t live_count = 0;
+  for (uint32_t t : edges.faces(e)) {
+    if (!mesh.is_live(t)) continue;
+    if (live_count < 2) live[live_count] = t;
+    ++live_count;
+  }
+  if (b == c || live_count != 2) return std::nullopt;
+  const std::optional<uint32_t> a = third_corner(mesh.triangles[live[0]], b, c);
+  const std::optional<uint32_t> g = third_corner(mesh.triangles[live[1]], b, c);
+  // Equal opposite corners would make the new diagonal a loop.
+  if (!a || !g || *a == *g) return std::nullopt;
+  return FlipQuad{b, c, *a, *g, live[0], live[1]};
+}
+
+// The two triangles replacing the quad's, wound like t0.
+std::pair<Triangle, Triangle> flipped_triangles(const RemeshMesh& mesh, const FlipQuad& q) {
+  const uint32_t u = runs_from(mesh.triangles[q.t0], q.b, q.c) ? q.b : q.c;
+  const uint32_t v = u == q.b ? q.c : q.b;
+  return {{q.a, q.g, v}, {q.g, q.a, u}};
+}
+
+// Whether a new triangle would turn against t0.
+bool flip_folds_over(const RemeshMesh& mesh, const FlipQuad& q) {
+  const auto [first, second] = flipped_triangles(mesh, q);
+  const Vec3 n0 = face_normal(mesh, mesh.triangles[q.t0]);
   return dot(face_normal(mesh, first), n0) < 0.0 || dot(face_normal(mesh, second), n0) < 0.0;
 }
 
-bool improves_valence(const std::vector<uint32_t>& valence, uint32_t a, uint32_t g, uint32_t b, uint32_t c) {
+// Whether the flip brings the four valences closer to 6; valence_of(v) gives
+// the valence of v.
+template <class ValenceOf>
+bool improves_valence(const FlipQuad& q, ValenceOf&& valence_of) {
   auto off = [](uint32_t value, int ideal) { return std::abs(static_cast<int64_t>(value) - ideal); };
-  const int64_t before = off(valence[b], 6) + off(valence[c], 6) + off(valence[a], 6) + off(valence[g], 6);
-  const int64_t after = off(valence[b], 7) + off(valence[c], 7) + off(valence[a], 5) + off(valence[g], 5);
+  const uint32_t vb = valence_of(q.b), vc = valence_of(q.c), va = valence_of(q.a), vg = valence_of(q.g);
+  const int64_t before = off(vb, 6) + off(vc, 6) + off(va, 6) + off(vg, 6);
+  const int64_t after = off(vb, 7) + off(vc, 7) + off(va, 5) + off(vg, 5);
   return after < before;
 }
 
-void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
-  ws.fixed.assign(mesh.positions.size(), 0);
-  for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t lo = ws.edges.lo(e), hi = ws.edges.hi(e);
-    if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) continue;
-    ws.fixed[lo] = 1;
-    ws.fixed[hi] = 1;
-  }
+// Whether `edge` is a map edge (not kNone) with a live triangle.
+bool in_use(const RemeshMesh& mesh, const EdgeFaceMap& edges, uint64_t edge) {
+  return edge != EdgeFaceMap::kNone && live_face_count(mesh, edges.faces(edge)) > 0;
 }
 
-// Sum of the live triangles' unnormalised normals at each vertex.
-void accumulate_vertex_normals(const RemeshMesh& mesh, std::vector<Vec3>& normals) {
-  normals.assign(mesh.positions.size(), Vec3{});
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    const Vec3 n = face_normal(mesh, tri);
-    for (uint32_t c : tri) normals[c] += n;
-  }
+// Whether the quad is flipped: its new diagonal is not a mapped edge with a
+// live triangle, the valences improve and no triangle folds over.
+template <class ValenceOf>
+bool flip_wanted(const RemeshMesh& mesh, const EdgeFaceMap& edges, const FlipQuad& q, ValenceOf&& valence_of) {
+  return !in_use(mesh, edges, edges.find(q.a, q.g)) && improves_valence(q, valence_of) && !flip_folds_over(mesh, q);
+}
+
+// Removal is the only change a flip pass makes to mapped triangles, so live
+// face counts only fall: an edge with fewer than two live triangles, or two
+// that make no quad, stays unflippable, and a quad stays the same while both
+// its triangles live. Only an edge with more than two live triangles can turn
+// into a quad later. The fold-over test is left for later unless the quad
+// improves the valences as they are now, since most quads never get that far.
+FlipPlan plan_flip(const RemeshMesh& mesh, const EdgeFaceMap& edges, const std::vector<uint32_t>& valence,
+                   uint64_t e) {
+  uint64_t live = 0;
+  for (uint32_t t : edges.faces(e)) live += mesh.is_live(t) ? 1 : 0;
+  if (live > 2 && edges.lo(e) != edges.hi(e)) return {.kind = FlipPlan::kRejudge};
+  const std::optional<FlipQuad> quad = flip_quad(mesh, edges, e);
+  if (!quad) return {.kind = FlipPlan::kNever};
+  const uint64_t diagonal = edges.find(quad->a, quad->g);
+  const bool improves = improves_valence(*quad, [&](uint32_t v) { return valence[v]; });
+  return {.quad = *quad,
+          .diagonal = in_use(mesh, edges, diagonal) ? diagonal : EdgeFaceMap::kNone,
+          .kind = FlipPlan::kQuad,
+          .fold = !improves ? FlipPlan::kUntested : flip_folds_over(mesh, *quad) ? FlipPlan::kFolds : FlipPlan::kKeeps};
+}
+
+// Edges of fewer than two live triangles fix both their ends; several edges
+// may mark one vertex, each storing the same 1.
+void mark_boundary_vertices(const RemeshMesh& mesh, RemeshWorkspace& ws) {
+  ws.fixed.resize(mesh.positions.size());
+  parallel_for(0, ws.fixed.size(), [&](size_t v) { ws.fixed[v] = 0; });
+  parallel_for(0, ws.edges.size(), [&](size_t e) {
+    const uint32_t lo = ws.edges.lo(e), hi = ws.edges.hi(e);
+    if (lo == hi || live_face_count(mesh, ws.edges.faces(e)) >= 2) return;
+    std::atomic_ref<uint8_t>(ws.fixed[lo]).store(1, std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(ws.fixed[hi]).store(1, std::memory_order_relaxed);
+  });
+}
+
+// The unnormalised normal of every live triangle (removed ones are not read).
+void compute_face_normals(const RemeshMesh& mesh, std::vector<Vec3>& face_normals) {
+  face_normals.resize(mesh.triangles.size());
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (mesh.is_live(static_cast<uint32_t>(t))) face_normals[t] = face_normal(mesh, mesh.triangles[t]);
+  });
+}
+
+// Sum of the normals of v's live triangles, added in increasing triangle
+// order and once per corner v takes: the same additions, in the same order,
+// as scattering every triangle's normal to its corners in index order.
+Vec3 vertex_normal_sum(const VertexFaceMap& vertex_faces, std::span<const Vec3> face_normals, uint32_t v) {
+  Vec3 sum{};
+  for (uint32_t t : vertex_faces.faces(v)) sum += face_normals[t];
+  return sum;
+}
+
+// v moved by `weight` towards the centre of its ring, along the tangent
+// plane of its normal; v itself when its ring is empty.
+Vec3 umbrella_step(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, std::span<const Vec3> face_normals,
+                   uint32_t v, double weight, std::vector<uint32_t>& neighbours) {
+  ring(mesh, vertex_faces, v, neighbours);
+  if (neighbours.empty()) return mesh.positions[v];
+  Vec3 centre{};
+  for (uint32_t w : neighbours) centre += mesh.positions[w];
+  centre = centre / static_cast<double>(neighbours.size());
+  const Vec3 d = weight * (centre - mesh.positions[v]);
+  Vec3 n = vertex_normal_sum(vertex_faces, face_normals, v);
+  const double length = norm(n);
+  if (length > 1e-12) n = n / length;
+  return mesh.positions[v] + d - n * dot(n, d);
 }
 
 uint64_t remove_inverted(RemeshMesh& mesh, RemeshWorkspace& ws) {
-  accumulate_vertex_normals(mesh, ws.normals);
-  uint64_t count = 0;
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
+  ws.vertex_faces.build(mesh);
+  compute_face_normals(mesh, ws.face_normals);
+  ws.normals.resize(mesh.positions.size());
+  parallel_map(ws.normals,
+               [&](size_t v) { return vertex_normal_sum(ws.vertex_faces, ws.face_normals, static_cast<uint32_t>(v)); });
+  // The normals are summed before any removal, and a test reads no other
+  // triangle's flag, so the tests are independent.
+  const uint64_t live_before = mesh.live_count();
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (!mesh.is_live(static_cast<uint32_t>(t))) return;
     const Triangle& tri = mesh.triangles[t];
     const Vec3 corners = ws.normals[tri[0]] + ws.normals[tri[1]] + ws.normals[tri[2]];
-    if (dot(face_normal(mesh, tri), corners) < 0.0) {
-      mesh.removed[t] = 1;
-      ++count;
-    }
-  }
-  return count;
+    if (dot(ws.face_normals[t], corners) < 0.0) mesh.removed[t] = 1;
+  });
+  return live_before - mesh.live_count();
 }
 
 uint64_t remove_surplus_non_manifold(RemeshMesh& mesh, RemeshWorkspace& ws) {
@@ -307,11 +440,11 @@ uint64_t remove_surplus_non_manifold(RemeshMesh& mesh, RemeshWorkspace& ws) {
 }
 
 void remove_degenerate(RemeshMesh& mesh) {
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
+  parallel_for(0, mesh.triangles.size(), [&](size_t t) {
+    if (!mesh.is_live(static_cast<uint32_t>(t))) return;
     const Triangle& tri = mesh.triangles[t];
     if (repeats_corner(tri) || norm_squared(face_normal(mesh, tri)) < 1e-20) mesh.removed[t] = 1;
-  }
+  });
 }
 
 double corner_angle(Vec3 e, Vec3 f) {
@@ -320,127 +453,25 @@ double corner_angle(Vec3 e, Vec3 f) {
   return std::acos(std::clamp(dot(e, f) / (le * lf), -1.0, 1.0));
 }
 
+// Sum of the corner angles at v of its live triangles, added in increasing
+// triangle order and corner order: the order a scatter over the triangles in
+// index order would add them in.
+double angle_sum(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces, uint32_t v) {
+  const std::span<const uint32_t> faces = vertex_faces.faces(v);
+  double sum = 0.0;
+  for (size_t i = 0; i < faces.size(); ++i) {
+    if (i > 0 && faces[i] == faces[i - 1]) continue;  // listed once per corner; all corners are visited below
+    const Triangle& tri = mesh.triangles[faces[i]];
+    for (int j = 0; j < 3; ++j) {
+      if (tri[j] != v) continue;
+      const Vec3 p = mesh.positions[tri[j]];
+      sum += corner_angle(mesh.positions[tri[(j + 1) % 3]] - p, mesh.positions[tri[(j + 2) % 3]] - p);
+    }
+  }
+  return sum;
+}
+
 }  // namespace
-
-RemeshMesh RemeshMesh::copy_of(std::span<const Vec3> positions, std::span<const Triangle> triangles) {
-  RemeshMesh mesh;
-  mesh.positions.assign(positions.begin(), positions.end());
-  mesh.triangles.assign(triangles.begin(), triangles.end());
-  mesh.removed.assign(triangles.size(), 0);
-  return mesh;
-}
-
-uint64_t RemeshMesh::live_count() const {
-  return static_cast<uint64_t>(std::count(removed.begin(), removed.end(), uint8_t{0}));
-}
-
-void EdgeFaceMap::build(const RemeshMesh& mesh) {
-  const size_t n = mesh.positions.size();
-  bucket_start_.assign(n + 1, 0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) ++bucket_start_[std::min(tri[i], tri[(i + 1) % 3]) + 1];
-  }
-  for (size_t v = 0; v < n; ++v) bucket_start_[v + 1] += bucket_start_[v];
-  half_edges_.resize(bucket_start_[n]);
-  cursor_.assign(bucket_start_.begin(), bucket_start_.end() - 1);
-  // Triangles are visited in index order, so each bucket lists them increasingly.
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const uint32_t x = tri[i], y = tri[(i + 1) % 3];
-      half_edges_[cursor_[std::min(x, y)]++] = {std::max(x, y), static_cast<uint32_t>(t)};
-    }
-  }
-  lo_.clear();
-  hi_.clear();
-  faces_.clear();
-  face_start_.clear();
-  for (size_t v = 0; v < n; ++v) {
-    const auto first = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v]);
-    const auto last = half_edges_.begin() + static_cast<ptrdiff_t>(bucket_start_[v + 1]);
-    std::sort(first, last, [](HalfEdge x, HalfEdge y) { return x.hi != y.hi ? x.hi < y.hi : x.face < y.face; });
-    append_edges_of(static_cast<uint32_t>(v), {first, last});
-  }
-  face_start_.push_back(faces_.size());
-}
-
-void EdgeFaceMap::build_from(const RemeshMesh& mesh, std::span<const uint32_t> triangles) {
-  keyed_.clear();
-  for (uint32_t t : triangles) {
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const uint32_t x = tri[i], y = tri[(i + 1) % 3];
-      keyed_.push_back({std::min(x, y), std::max(x, y), t});
-    }
-  }
-  std::sort(keyed_.begin(), keyed_.end(), [](KeyedHalfEdge x, KeyedHalfEdge y) {
-    return x.lo != y.lo ? x.lo < y.lo : (x.hi != y.hi ? x.hi < y.hi : x.face < y.face);
-  });
-  half_edges_.resize(keyed_.size());
-  std::transform(keyed_.begin(), keyed_.end(), half_edges_.begin(),
-                 [](KeyedHalfEdge h) { return HalfEdge{h.hi, h.face}; });
-  lo_.clear();
-  hi_.clear();
-  faces_.clear();
-  face_start_.clear();
-  for (size_t first = 0; first < keyed_.size();) {
-    size_t last = first;
-    while (last < keyed_.size() && keyed_[last].lo == keyed_[first].lo) ++last;
-    append_edges_of(keyed_[first].lo, std::span<const HalfEdge>(half_edges_).subspan(first, last - first));
-    first = last;
-  }
-  face_start_.push_back(faces_.size());
-}
-
-// Appends the edges of one smaller endpoint from its half-edges sorted by
-// larger endpoint and face.
-void EdgeFaceMap::append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted) {
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    if (i == 0 || sorted[i - 1].hi != sorted[i].hi) {
-      face_start_.push_back(faces_.size());
-      lo_.push_back(lo);
-      hi_.push_back(sorted[i].hi);
-    }
-    faces_.push_back(sorted[i].face);
-  }
-}
-
-uint64_t EdgeFaceMap::find(uint32_t a, uint32_t b) const {
-  const uint32_t lo = std::min(a, b), hi = std::max(a, b);
-  uint64_t first = 0, count = lo_.size();
-  while (count > 0) {  // lower bound of (lo, hi) in key order
-    const uint64_t half = count / 2, mid = first + half;
-    if (lo_[mid] < lo || (lo_[mid] == lo && hi_[mid] < hi)) {
-      first = mid + 1;
-      count -= half + 1;
-    } else {
-      count = half;
-    }
-  }
-  return first < lo_.size() && lo_[first] == lo && hi_[first] == hi ? first : kNone;
-}
-
-void VertexFaceMap::build(const RemeshMesh& mesh) {
-  const size_t n = mesh.positions.size();
-  start_.assign(n + 1, 0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    for (uint32_t c : mesh.triangles[t]) ++start_[c + 1];
-  }
-  for (size_t v = 0; v < n; ++v) start_[v + 1] += start_[v];
-  faces_.resize(start_[n]);
-  // The start array doubles as the fill cursor; afterwards entry v holds the
-  // start of v + 1, so shifting it by one slot restores it.
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    for (uint32_t c : mesh.triangles[t]) faces_[start_[c]++] = static_cast<uint32_t>(t);
-  }
-  for (size_t v = n; v > 0; --v) start_[v] = start_[v - 1];
-  start_[0] = 0;
-}
 
 void TouchedSet::clear() {
   if (++current_ == 0) {
@@ -513,93 +544,101 @@ bool collapse_edge(RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t a, uint32_t b
   return true;
 }
 
+// Flips are committed one by one in edge order, each seeing the ones before.
+// What does not change during the pass (the quad, whether it folds over, the
+// diagonal's map edge) is worked out for all edges in parallel first; the sequence then
+// checks only liveness and valences, which earlier flips change.
 uint64_t flip_pass(RemeshMesh& mesh, RemeshWorkspace& ws) {
-  ws.edges.build(mesh);
-  ws.vertex_faces.build(mesh);
+  build_maps(mesh, ws);
   // Valences as ring() would give them at query time: a flip removes two
-  // triangles listed only for its four vertices, so only those are refreshed.
-  ws.valence.assign(mesh.positions.size(), 0);
-  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+  // triangles listed only for its four vertices, so only those go stale.
+  const size_t indexable = indexable_vertex_count(mesh);
+  ws.valence.resize(mesh.positions.size());
+  ws.stale.resize(mesh.positions.size());
+  parallel_for_chunks(0, mesh.positions.size(), [&](size_t first, size_t last) {
+    std::vector<uint32_t> scratch;
+    for (size_t v = first; v < last; ++v) {
+      ws.valence[v] = v < indexable ? valence(mesh, ws.vertex_faces, static_cast<uint32_t>(v), scratch) : 0;
+      ws.stale[v] = 0;
+    }
+  });
+  ws.flip_plans.resize(ws.edges.size());
+  parallel_for(0, ws.edges.size(), [&](size_t e) { ws.flip_plans[e] = plan_flip(mesh, ws.edges, ws.valence, e); });
 
+  const auto current_valence = [&](uint32_t v) {
+    if (ws.stale[v]) {
+      ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+      ws.stale[v] = 0;
+    }
+    return ws.valence[v];
+  };
   uint64_t flips = 0;
   for (uint64_t e = 0; e < ws.edges.size(); ++e) {
-    const uint32_t b = ws.edges.lo(e), c = ws.edges.hi(e);
-    uint32_t live[2];
-    uint64_t live_count = 0;
-    for (uint32_t t : ws.edges.faces(e)) {
-      if (!mesh.is_live(t)) continue;
-      if (live_count < 2) live[live_count] = t;
-      ++live_count;
+    const FlipPlan& plan = ws.flip_plans[e];
+    std::optional<FlipQuad> quad;
+    if (plan.kind == FlipPlan::kQuad) {
+      const FlipQuad& q = plan.quad;
+      if (!mesh.is_live(q.t0) || !mesh.is_live(q.t1) || plan.fold == FlipPlan::kFolds) continue;
+      if (in_use(mesh, ws.edges, plan.diagonal) || !improves_valence(q, current_valence)) continue;
+      if (plan.fold == FlipPlan::kUntested && flip_folds_over(mesh, q)) continue;
+      quad = q;
+    } else if (plan.kind == FlipPlan::kRejudge) {
+      quad = flip_quad(mesh, ws.edges, e);
+      if (!quad || !flip_wanted(mesh, ws.edges, *quad, current_valence)) continue;
+    } else {
+      continue;
     }
-    if (b == c || live_count != 2) continue;
-    const std::optional<uint32_t> a = third_corner(mesh.triangles[live[0]], b, c);
-    const std::optional<uint32_t> g = third_corner(mesh.triangles[live[1]], b, c);
-    // Equal opposite corners would make the new diagonal a loop.
-    if (!a || !g || *a == *g) continue;
-    const uint64_t diagonal = ws.edges.find(*a, *g);
-    if (diagonal != EdgeFaceMap::kNone && live_face_count(mesh, ws.edges.faces(diagonal)) > 0) continue;
-    if (!improves_valence(ws.valence, *a, *g, b, c)) continue;
-    Triangle first, second;
-    if (flip_folds_over(mesh, live[0], *a, *g, b, c, first, second)) continue;
-
-    mesh.removed[live[0]] = 1;
-    mesh.removed[live[1]] = 1;
+    const auto [first, second] = flipped_triangles(mesh, *quad);
+    mesh.removed[quad->t0] = 1;
+    mesh.removed[quad->t1] = 1;
     append_triangle(mesh, first);
     append_triangle(mesh, second);
-    for (uint32_t v : {*a, *g, b, c}) ws.valence[v] = valence(mesh, ws.vertex_faces, v, ws.ring_a);
+    for (uint32_t v : {quad->a, quad->g, quad->b, quad->c}) ws.stale[v] = 1;
     ++flips;
   }
   return flips;
 }
 
 void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight) {
-  ws.vertex_faces.build(mesh);
-  ws.edges.build(mesh);
+  build_maps(mesh, ws);
   mark_boundary_vertices(mesh, ws);
-  accumulate_vertex_normals(mesh, ws.normals);
-  for (Vec3& n : ws.normals) {
-    const double length = norm(n);
-    if (length > 1e-12) n = n / length;
-  }
-  ws.relaxed.assign(mesh.positions.begin(), mesh.positions.end());
-  for (uint32_t v = 0; v < indexable_vertex_count(mesh); ++v) {
-    if (ws.fixed[v]) continue;
-    ring(mesh, ws.vertex_faces, v, ws.ring_a);
-    if (ws.ring_a.empty()) continue;
-    Vec3 centre{};
-    for (uint32_t w : ws.ring_a) centre += mesh.positions[w];
-    centre = centre / static_cast<double>(ws.ring_a.size());
-    const Vec3 d = weight * (centre - mesh.positions[v]);
-    const Vec3 n = ws.normals[v];
-    ws.relaxed[v] = mesh.positions[v] + d - n * dot(n, d);
-  }
+  compute_face_normals(mesh, ws.face_normals);
+  const size_t indexable = indexable_vertex_count(mesh);
+  ws.relaxed.resize(mesh.positions.size());
+  // Each step reads the positions from before the pass only.
+  parallel_for_chunks(0, mesh.positions.size(), [&](size_t first, size_t last) {
+    std::vector<uint32_t> neighbours;
+    for (size_t v = first; v < last; ++v) {
+      ws.relaxed[v] = v < indexable && !ws.fixed[v]
+                          ? umbrella_step(mesh, ws.vertex_faces, ws.face_normals, static_cast<uint32_t>(v), weight,
+                                          neighbours)
+                          : mesh.positions[v];
+    }
+  });
   mesh.positions.swap(ws.relaxed);
 }
 
 std::vector<double> curvature_field(const RemeshMesh& mesh) {
-  std::vector<double> angle_sum(mesh.positions.size(), 0.0);
-  for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-    if (!mesh.is_live(static_cast<uint32_t>(t))) continue;
-    const Triangle& tri = mesh.triangles[t];
-    for (int i = 0; i < 3; ++i) {
-      const Vec3 p = mesh.positions[tri[i]];
-      const Vec3 next = mesh.positions[tri[(i + 1) % 3]];
-      const Vec3 prev = mesh.positions[tri[(i + 2) % 3]];
-      angle_sum[tri[i]] += corner_angle(next - p, prev - p);
-    }
-  }
-  std::vector<double> curvature(angle_sum.size());
+  VertexFaceMap vertex_faces;
+  vertex_faces.build(mesh);
+  return curvature_field(mesh, vertex_faces);
+}
+
+std::vector<double> curvature_field(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces) {
+  std::vector<double> curvature(mesh.positions.size());
+  parallel_map(curvature, [&](size_t v) {
+    return std::abs(2.0 * std::numbers::pi - angle_sum(mesh, vertex_faces, static_cast<uint32_t>(v)));
+  });
   std::vector<double> positive;
-  for (size_t v = 0; v < angle_sum.size(); ++v) {
-    curvature[v] = std::abs(2.0 * std::numbers::pi - angle_sum[v]);
-    if (curvature[v] > 0.0) positive.push_back(curvature[v]);
+  for (double k : curvature) {
+    if (k > 0.0) positive.push_back(k);
   }
   if (positive.empty()) return curvature;
   const size_t c = positive.size();
   const size_t position = std::min(c - 1, static_cast<size_t>(std::floor(0.95 * static_cast<double>(c))));
   std::nth_element(positive.begin(), positive.begin() + static_cast<ptrdiff_t>(position), positive.end());
   const double reference = std::max(positive[position], 1e-10);
-  for (double& k : curvature) k = std::clamp(k / reference, 0.0, 1.0);
+  parallel_for(0, curvature.size(), [&](size_t v) { curvature[v] = std::clamp(curvature[v] / reference, 0.0, 1.0); });
   return curvature;
 }
 
@@ -626,9 +665,8 @@ uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& ru
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_for(mesh, rule);
+  const std::vector<double> curvature = curvature_for(mesh, ws, rule);
   const std::vector<EdgeCandidate> candidates = collapse_candidates(mesh, ws, rule, curvature);
-  ws.vertex_faces.build(mesh);
   ws.touched.clear();
   uint64_t collapses = 0;
   for (const EdgeCandidate& candidate : candidates) {

@@ -14,75 +14,10 @@
 #include <vector>
 
 #include "core/mesh.h"
+#include "core/remesh_maps.h"
 #include "core/vec3.h"
 
 namespace vorrel {
-
-struct RemeshMesh {
-  std::vector<Vec3> positions;
-  std::vector<Triangle> triangles;
-  std::vector<uint8_t> removed;  // 1 = removed, one per triangle
-
-  static RemeshMesh copy_of(std::span<const Vec3> positions, std::span<const Triangle> triangles);
-  bool is_live(uint32_t t) const { return removed[t] == 0; }
-  uint64_t live_count() const;
-};
-
-// Undirected edges of the live triangles in increasing (smaller, larger) index
-// order, each with the live triangles having it in increasing index order.
-// Built by bucketing half-edges on their smaller endpoint (a counting sort), so
-// building is linear and allocates nothing once the buffers have grown.
-class EdgeFaceMap {
- public:
-  static constexpr uint64_t kNone = ~uint64_t{0};
-
-  void build(const RemeshMesh& mesh);
-  // Only the edges of the listed triangles (live, in increasing index order),
-  // at a cost in the list's length rather than the mesh's size. An edge every
-  // live triangle of which is listed gets the same face list as from build.
-  void build_from(const RemeshMesh& mesh, std::span<const uint32_t> triangles);
-  uint64_t size() const { return lo_.size(); }
-  uint32_t lo(uint64_t e) const { return lo_[e]; }
-  uint32_t hi(uint64_t e) const { return hi_[e]; }
-  std::span<const uint32_t> faces(uint64_t e) const {
-    return {faces_.data() + face_start_[e], faces_.data() + face_start_[e + 1]};
-  }
-  // The edge joining a and b, or kNone.
-  uint64_t find(uint32_t a, uint32_t b) const;
-
- private:
-  struct HalfEdge {
-    uint32_t hi;
-    uint32_t face;
-  };
-  struct KeyedHalfEdge {
-    uint32_t lo, hi, face;
-  };
-  void append_edges_of(uint32_t lo, std::span<const HalfEdge> sorted);
-
-  std::vector<uint64_t> bucket_start_;  // half-edges by smaller endpoint
-  std::vector<uint64_t> cursor_;
-  std::vector<HalfEdge> half_edges_;
-  std::vector<KeyedHalfEdge> keyed_;
-  std::vector<uint32_t> lo_, hi_;
-  std::vector<uint64_t> face_start_;
-  std::vector<uint32_t> faces_;
-};
-
-// Live triangles of every vertex in increasing index order, as prefix-sum
-// arrays; a triangle that repeats a corner is listed once per corner.
-class VertexFaceMap {
- public:
-  void build(const RemeshMesh& mesh);
-  std::span<const uint32_t> faces(uint32_t v) const {
-    if (v + uint64_t{1} >= start_.size()) return {};
-    return {faces_.data() + start_[v], faces_.data() + start_[v + 1]};
-  }
-
- private:
-  std::vector<uint64_t> start_;
-  std::vector<uint32_t> faces_;
-};
 
 // A set of vertex indices emptied in constant time by moving to a new stamp.
 class TouchedSet {
@@ -96,6 +31,22 @@ class TouchedSet {
   uint32_t current_ = 1;
 };
 
+// Edge (b, c) with its two live triangles t0 and t1 and their opposite
+// corners a and g.
+struct FlipQuad {
+  uint32_t b, c, a, g, t0, t1;
+};
+
+// What a flip pass finds out about one map edge before flipping any.
+struct FlipPlan {
+  enum Kind : uint8_t { kNever, kQuad, kRejudge };
+  enum Fold : uint8_t { kUntested, kFolds, kKeeps };
+  FlipQuad quad{};
+  uint64_t diagonal = 0;  // the new diagonal's map edge if it had a live triangle, else EdgeFaceMap::kNone
+  Kind kind = kNever;
+  Fold fold = kUntested;
+};
+
 // One per remesh call; every pass reuses these buffers.
 struct RemeshWorkspace {
   EdgeFaceMap edges;
@@ -103,8 +54,10 @@ struct RemeshWorkspace {
   TouchedSet touched;
   std::vector<uint32_t> ring_a, ring_b, noted;
   std::vector<uint32_t> valence;
+  std::vector<uint8_t> stale;  // valence entries to recount before use
+  std::vector<FlipPlan> flip_plans;
   std::vector<uint8_t> fixed;
-  std::vector<Vec3> normals, relaxed;
+  std::vector<Vec3> face_normals, normals, relaxed;
 };
 
 // Local target edge length: a constant in the uniform driver; in the adaptive
@@ -148,13 +101,15 @@ void relax_tangential(RemeshMesh& mesh, RemeshWorkspace& ws, double weight);
 // Per-vertex angle-deficit curvature in [0, 1], normalised by the deficit at
 // the 95th percentile.
 std::vector<double> curvature_field(const RemeshMesh& mesh);
+// As above with `vertex_faces` built from the same mesh.
+std::vector<double> curvature_field(const RemeshMesh& mesh, const VertexFaceMap& vertex_faces);
 
 // Edges longer than the rule's split threshold, longest first (ties by key).
-// Builds ws.edges.
+// Builds ws.vertex_faces and ws.edges.
 std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                             std::span<const double> curvature);
 // Edges shorter than the rule's collapse threshold, shortest first (ties by
-// key). Builds ws.edges.
+// key). Builds ws.vertex_faces and ws.edges.
 std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                                std::span<const double> curvature);
 

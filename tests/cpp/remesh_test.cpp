@@ -249,6 +249,57 @@ TEST(RemeshMaps, EdgeFaceMapListsLiveTrianglesPerSortedEdge) {
   EXPECT_EQ(neighbours, (std::vector<uint32_t>{0, 2, 3}));
 }
 
+// Marching-cubes sphere of about 50,000 triangles: enough for the maps and
+// scans to split their work over several tasks.
+Mesh large_sphere_proxy(DistanceField& field) {
+  field = unit_sphere_field(112, 1.25);
+  const double h = field.cell_size;
+  return extract_iso_surface(field.values, 112, 112, 112, field.origin, h, 0.5 * h);
+}
+
+TEST(RemeshMaps, LargeMapsMatchAReferenceOnAnyThreadCount) {
+  DistanceField field;
+  RemeshMesh mesh = working(large_sphere_proxy(field));
+  ASSERT_GT(mesh.triangles.size(), 40000u);
+  for (size_t t = 0; t < mesh.triangles.size(); t += 7) mesh.removed[t] = 1;
+  mesh.triangles[1] = {mesh.triangles[1][0], mesh.triangles[1][0], mesh.triangles[1][2]};  // repeats a corner
+
+  std::map<std::pair<uint32_t, uint32_t>, std::vector<uint32_t>> edge_faces;
+  std::vector<std::vector<uint32_t>> vertex_faces(mesh.positions.size());
+  for (uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+    if (!mesh.is_live(t)) continue;
+    const Triangle& tri = mesh.triangles[t];
+    for (int i = 0; i < 3; ++i) {
+      edge_faces[{std::min(tri[i], tri[(i + 1) % 3]), std::max(tri[i], tri[(i + 1) % 3])}].push_back(t);
+      vertex_faces[tri[i]].push_back(t);
+    }
+  }
+  for (auto& [key, faces] : edge_faces) std::sort(faces.begin(), faces.end());
+
+  auto build = [&] {
+    EdgeFaceMap edges;
+    edges.build(mesh);
+    VertexFaceMap by_vertex;
+    by_vertex.build(mesh);
+    std::map<std::pair<uint32_t, uint32_t>, std::vector<uint32_t>> built_edges;
+    for (uint64_t e = 0; e < edges.size(); ++e) {
+      EXPECT_TRUE(e == 0 || std::make_pair(edges.lo(e - 1), edges.hi(e - 1)) < std::make_pair(edges.lo(e), edges.hi(e)));
+      EXPECT_EQ(edges.find(edges.hi(e), edges.lo(e)), e);
+      built_edges[{edges.lo(e), edges.hi(e)}].assign(edges.faces(e).begin(), edges.faces(e).end());
+    }
+    std::vector<std::vector<uint32_t>> built_vertices;
+    for (uint32_t v = 0; v < mesh.positions.size(); ++v) {
+      built_vertices.emplace_back(by_vertex.faces(v).begin(), by_vertex.faces(v).end());
+    }
+    return std::make_pair(built_edges, built_vertices);
+  };
+  const auto [single, multi] = testing::single_and_multi_threaded(build);
+  EXPECT_TRUE(single.first == edge_faces);
+  EXPECT_TRUE(multi.first == edge_faces);
+  EXPECT_TRUE(single.second == vertex_faces);
+  EXPECT_TRUE(multi.second == vertex_faces);
+}
+
 // ---- split ------------------------------------------------------------------
 
 TEST(RemeshSplit, SplitKeepsWindingAndWorksOnBoundaryEdges) {
@@ -556,6 +607,30 @@ TEST(RemeshSurface, SphereProxyEndsWithEdgesNearTargetAndValencesNearSix) {
   double worst = 0.0;
   for (const Vec3& p : single.positions) worst = std::max(worst, std::abs(sample(field, p) - iso));
   EXPECT_LT(worst, 0.1 * h);
+}
+
+TEST(RemeshSurface, LargeProxyIsIdenticalOnOneThreadAndOnThePool) {
+  DistanceField field;
+  const Mesh proxy = large_sphere_proxy(field);
+  const double h = field.cell_size;
+  const RemeshProjection projection{field, 0.5 * h, 1.5 * h};
+  for (bool adaptive : {false, true}) {
+    SCOPED_TRACE(adaptive ? "adaptive" : "uniform");
+    // The adaptive target shrinks to a quarter of the base on a sphere, so a
+    // larger base keeps its mesh near the input's size.
+    const RemeshParams params{.target_edge = adaptive ? 4.0 * h : h, .iterations = 2, .adaptive = adaptive};
+    auto run = [&] {
+      ::testing::internal::CaptureStderr();
+      Expected<Mesh> result = isotropic_remesh(proxy.positions, proxy.indices, params, &projection);
+      const std::string lines = ::testing::internal::GetCapturedStderr();
+      return std::make_pair(result.ok() ? std::move(result).value() : Mesh{}, lines);
+    };
+    const auto [single, multi] = testing::single_and_multi_threaded(run);
+    EXPECT_GT(single.first.indices.size(), 0u);
+    EXPECT_EQ(single.second, multi.second);
+    EXPECT_EQ(single.first.positions, multi.first.positions);
+    EXPECT_EQ(single.first.indices, multi.first.indices);
+  }
 }
 
 TEST(RemeshSurface, UnprojectedSphereEndsWithEdgesNearTarget) {
