@@ -212,7 +212,7 @@ Status classify_sign(DistanceField& f, uint64_t close) {
       [](CellState self, bool hit) {
         // Unclassified (0) + 2 is Inside; written as arithmetic so the row loop vectorizes.
         const auto kept = static_cast<CellState>(static_cast<uint8_t>(self) + 2 * (self == CellState::Unclassified));
-        return hit & is_solid(kept) ? CellState::Outside : kept;
+        return (hit & is_solid(kept)) ? CellState::Outside : kept;
       },
       [&](uint64_t i) { return band[i] > near_limit; });
 }
