@@ -127,14 +127,6 @@ void build_maps(const RemeshMesh& mesh, RemeshWorkspace& ws) {
   ws.edges.build(mesh);
 }
 
-// Builds both maps and returns the edges (in key order) whose endpoints and
-// length satisfy `keep`.
-template <class Keep>
-std::vector<EdgeCandidate> edges_where(const RemeshMesh& mesh, RemeshWorkspace& ws, Keep&& keep) {
-  build_maps(mesh, ws);
-  return mapped_edges_where(mesh, ws, keep);
-}
-
 // Both orders are strict total orders (edge indices are distinct and numbered
 // in key order, so they break length ties by key): the sorted sequence is
 // unique, whatever algorithm and thread count produce it.
@@ -150,11 +142,36 @@ void sort_shortest_first(std::vector<EdgeCandidate>& candidates) {
   });
 }
 
-// The curvature field an adaptive rule reads; a uniform rule reads none.
-std::vector<double> curvature_for(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+// A non-finite length would split forever without getting shorter.
+bool splits_at(const LengthRule& rule, std::span<const double> curvature, uint32_t a, uint32_t b, double length) {
+  return std::isfinite(length) && length > rule.split_above(curvature, a, b);
+}
+
+// Builds both maps and returns the curvature field an adaptive rule reads,
+// computed from the vertex map; a uniform rule reads none.
+std::vector<double> build_maps_and_curvature(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
+  build_maps(mesh, ws);
   if (!rule.adaptive) return {};
-  ws.vertex_faces.build(mesh);
   return curvature_field(mesh, ws.vertex_faces);
+}
+
+// Edges of the built maps over the rule's split threshold, longest first.
+std::vector<EdgeCandidate> mapped_split_candidates(const RemeshMesh& mesh, const RemeshWorkspace& ws,
+                                                   const LengthRule& rule, std::span<const double> curvature) {
+  std::vector<EdgeCandidate> candidates = mapped_edges_where(
+      mesh, ws, [&](uint32_t a, uint32_t b, double length) { return splits_at(rule, curvature, a, b, length); });
+  sort_longest_first(candidates);
+  return candidates;
+}
+
+// Edges of the built maps under the rule's collapse threshold, shortest first.
+std::vector<EdgeCandidate> mapped_collapse_candidates(const RemeshMesh& mesh, const RemeshWorkspace& ws,
+                                                      const LengthRule& rule, std::span<const double> curvature) {
+  std::vector<EdgeCandidate> candidates = mapped_edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
+    return a != b && length < rule.collapse_below(curvature, a, b);
+  });
+  sort_shortest_first(candidates);
+  return candidates;
 }
 
 // Collapse would turn a surrounding triangle of a or b over (outside the
@@ -194,11 +211,6 @@ void touch_live_corners(const RemeshMesh& mesh, RemeshWorkspace& ws, uint32_t v)
   }
 }
 
-// A non-finite length would split forever without getting shorter.
-bool splits_at(const LengthRule& rule, std::span<const double> curvature, uint32_t a, uint32_t b, double length) {
-  return std::isfinite(length) && length > rule.split_above(curvature, a, b);
-}
-
 // Splits the candidates taken from ws.edges in order, skipping any whose
 // region an earlier split of the pass touched; returns the number of splits.
 uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule, std::span<const double> curvature,
@@ -233,8 +245,8 @@ uint64_t split_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rul
 uint64_t adaptive_split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
   uint64_t total = 0;
   while (true) {
-    const std::vector<double> curvature = curvature_for(mesh, ws, rule);
-    const uint64_t splits = split_pass(mesh, ws, rule, curvature, split_candidates(mesh, ws, rule, curvature));
+    const std::vector<double> curvature = build_maps_and_curvature(mesh, ws, rule);
+    const uint64_t splits = split_pass(mesh, ws, rule, curvature, mapped_split_candidates(mesh, ws, rule, curvature));
     if (splits == 0) return total;
     total += splits;
   }
@@ -644,20 +656,14 @@ std::vector<double> curvature_field(const RemeshMesh& mesh, const VertexFaceMap&
 
 std::vector<EdgeCandidate> split_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                             std::span<const double> curvature) {
-  std::vector<EdgeCandidate> candidates = edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
-    return splits_at(rule, curvature, a, b, length);
-  });
-  sort_longest_first(candidates);
-  return candidates;
+  build_maps(mesh, ws);
+  return mapped_split_candidates(mesh, ws, rule, curvature);
 }
 
 std::vector<EdgeCandidate> collapse_candidates(const RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule,
                                                std::span<const double> curvature) {
-  std::vector<EdgeCandidate> candidates = edges_where(mesh, ws, [&](uint32_t a, uint32_t b, double length) {
-    return a != b && length < rule.collapse_below(curvature, a, b);
-  });
-  sort_shortest_first(candidates);
-  return candidates;
+  build_maps(mesh, ws);
+  return mapped_collapse_candidates(mesh, ws, rule, curvature);
 }
 
 uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
@@ -665,8 +671,8 @@ uint64_t split_phase(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& ru
 }
 
 uint64_t collapse_pass(RemeshMesh& mesh, RemeshWorkspace& ws, const LengthRule& rule) {
-  const std::vector<double> curvature = curvature_for(mesh, ws, rule);
-  const std::vector<EdgeCandidate> candidates = collapse_candidates(mesh, ws, rule, curvature);
+  const std::vector<double> curvature = build_maps_and_curvature(mesh, ws, rule);
+  const std::vector<EdgeCandidate> candidates = mapped_collapse_candidates(mesh, ws, rule, curvature);
   ws.touched.clear();
   uint64_t collapses = 0;
   for (const EdgeCandidate& candidate : candidates) {
